@@ -1,0 +1,64 @@
+// Definitions that the tray program, the driver, the clean-up tool and the
+// tests all rely on. Plain macros and one record only, so that the header
+// compiles in user mode (after windows.h), in kernel mode (after ntddk.h)
+// and in the host build of the driver.
+#pragma once
+
+#define PK_WIDEN2(text) L##text
+#define PK_WIDEN(text) PK_WIDEN2(text)
+
+// --- settings key under HKEY_CURRENT_USER (all values REG_SZ decimal text) ---
+#define PK_SETTINGS_KEY_PATH "Software\\VELMORA\\VELMORABeep"
+#define PK_SETTINGS_ROOT_KEY "software"
+#define PK_SETTINGS_VENDOR_KEY "VELMORA"
+#define PK_SETTINGS_PRODUCT_KEY "VELMORABeep"
+#define PK_VALUE_FREQUENCY "frequency"
+#define PK_VALUE_DURATION "duration"
+#define PK_VALUE_OUTPUT_DEVICE "OutputDevice"
+#define PK_VALUE_SERVICE_STATUS "ServiceStatus"
+#define PK_VALUE_RUN_AT_STARTUP "RunAtStartup"
+// stored duration = milliseconds * this factor (the driver's count of delay writes)
+#define PK_DURATION_STORE_FACTOR 500
+
+// --- driver device and service ---
+#define PK_DEVICE_NT_NAME_W L"\\Device\\VELMORABeep"
+#define PK_DEVICE_DOS_NAME "VELMORABEEP"
+#define PK_SERVICE_NAME "VELMORABEEP"
+// device type FILE_DEVICE_BEEP, function 0, METHOD_BUFFERED, FILE_ANY_ACCESS
+#define IOCTL_VELMORABEEP_BEEP 0x00010000u
+
+// --- install folder and files ---
+#define PK_INSTALL_DIR "C:\\DALQ\\Pitchkeeper"
+#define PK_INF_PATH PK_INSTALL_DIR "\\VELMORABEEP.inf"
+#define PK_TRAY_EXE_PATH PK_INSTALL_DIR "\\Pitchkeeper_x64.exe"
+
+// --- logon task ---
+#define PK_TASK_NAME "DALQPitchkeeper"
+#define PK_TASK_CREATE_COMMAND \
+    "SchTasks /Create /F /SC ONLOGON /TN \"" PK_TASK_NAME "\" /TR \"" PK_TRAY_EXE_PATH "\" /RL HIGHEST"
+#define PK_TASK_DELETE_COMMAND "SchTasks /Delete /TN \"" PK_TASK_NAME "\" /f"
+
+// --- the resident instance ---
+#define PK_WINDOW_TITLE "Velmora Pitchkeeper"
+#define PK_WINDOW_CLASS "win32app"
+#define PK_INSTANCE_MUTEX "Tapsignal"
+
+// --- WM_COMMAND ids understood by the resident window ---
+#define CMD_RUN_AT_STARTUP_ON 32400
+#define CMD_RUN_AT_STARTUP_OFF 32401
+#define CMD_SET_FREQUENCY 32402
+#define CMD_SET_DURATION 32403
+#define IDC_APPLY_SETTINGS 32500
+#define IDC_STOP_SERVICE 32505
+#define CMD_CONTROL_CENTER 32762
+#define CMD_SWITCH_TO_BUZZER 32763
+#define CMD_SWITCH_TO_SPEAKER 32764
+#define CMD_BEEP_ON 32765
+#define CMD_BEEP_OFF 32766
+#define CMD_STOP 32767
+
+// ranges the tray program accepts from its user
+#define PK_FREQUENCY_MIN 1
+#define PK_FREQUENCY_MAX 10000
+#define PK_DURATION_MIN_MS 50
+#define PK_DURATION_MAX_MS 1000

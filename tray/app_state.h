@@ -1,0 +1,44 @@
+// The tray program's one process-wide state record. Only the main thread
+// writes it; click workers read ActiveOutput, CurrentFrequency and
+// CurrentDurationMs, each a single byte or 32-bit value stored at once.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+struct TrayAppState {
+    // settings mirrors, see settings.cpp
+    BYTE BeepEnabled;          // 1: a press sounds a tone
+    BYTE ActiveOutput;         // 0 speaker (Beep), 1 buzzer (driver); inverse of OutputDevice
+    BYTE RunAtStartupEnabled;
+    BYTE SettingsLoaded;       // the key was read completely or a tone setting written
+    LONG CurrentFrequency;     // Hz for the speaker output, as shown in the window
+    LONG CurrentDurationMs;    // ms for the speaker output, as shown in the window
+
+    HINSTANCE Instance;
+    HHOOK MouseHook;
+
+    HWND MainWindow;
+    HWND RunAtStartupCheckBox;
+    HWND BeepOnCheckBox;
+    NOTIFYICONDATAA TrayIconData;
+    HMENU TrayMenu;
+};
+
+extern TrayAppState AppState;
+
+// One 8-byte text slot per registry value: at most 7 characters and a zero.
+enum SettingSlot {
+    SlotFrequency,
+    SlotDuration,      // the stored milliseconds * 500
+    SlotOutputDevice,
+    SlotServiceStatus,
+    SlotRunAtStartup,
+    SettingSlotCount
+};
+const int SettingSlotSize = 8;
+
+extern char SettingsCache[SettingSlotCount][SettingSlotSize];
+
+// Puts the state record and the cache back to their values at process start.
+void ResetAppState();
