@@ -1,0 +1,72 @@
+// Test kit for end-to-end tests: Windows programs that run inside the Wine
+// bench (tests/bench/wine-run) beside the real Pitchkeeper_x64.exe and
+// drive it from outside, as a user or a script would.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// --- the installed program (C:\DALQ\Pitchkeeper) ---
+// Starts Pitchkeeper_x64.exe with the given arguments ("" for none) in the
+// install folder; returns the process handle (close it) or NULL.
+HANDLE StartTray(const std::string &arguments);
+// Starts it, waits for it to end (at most timeoutMs) and returns its exit
+// code, or -1 when it did not end in time.
+int RunTray(const std::string &arguments, DWORD timeoutMs = 10000);
+// Starts the resident instance and waits until its window exists.
+HANDLE StartResidentTray(DWORD timeoutMs = 10000);
+// Ends any resident instance (stop command, then termination) and waits
+// until its single-instance mutex is gone.
+void StopResidentTray();
+// Waits for a process to end; exit code or -1 on time-out.
+int WaitForExit(HANDLE process, DWORD timeoutMs);
+// True while another process holds the single-instance mutex.
+bool ResidentTrayExists();
+
+// --- windows and controls ---
+HWND WaitForWindow(const char *title, DWORD timeoutMs = 10000);
+// Polls until the predicate holds or the time runs out; returns the last result.
+bool WaitUntil(bool (*predicate)(void *), void *context, DWORD timeoutMs);
+std::string ControlText(HWND parent, int controlId);
+LRESULT ControlCheckState(HWND parent, int controlId);
+// Sends WM_COMMAND to the resident window, as a second start would.
+LRESULT SendTrayCommand(WORD commandId, LPARAM lParam = 0);
+
+// --- message boxes ---
+// Waits for a top-level dialog window (#32770) with this caption.
+HWND WaitForMessageBox(const char *caption, DWORD timeoutMs = 10000);
+std::string MessageBoxText(HWND box);
+void DismissMessageBox(HWND box);
+// Waits for a box, returns its text and presses OK; "" when none appeared.
+std::string ReadAndDismissMessageBox(const char *caption, DWORD timeoutMs = 10000);
+
+// --- input ---
+void InjectMouseButton(DWORD flags);   // MOUSEEVENTF_LEFTDOWN etc.
+void InjectLeftClick();                // down then up
+
+// --- registry (HKCU\Software\VELMORA\VELMORABeep) ---
+void DeleteSettingsKey();
+bool ReadSettingValue(const char *name, std::string &text);
+std::string SettingValue(const char *name);   // "<missing>" when absent
+void WriteSettingValue(const char *name, const std::string &text);
+void WriteAllSettings(const char *frequency, const char *duration, const char *outputDevice,
+                      const char *serviceStatus, const char *runAtStartup);
+
+// --- debugger output of other processes (OutputDebugStringA) ---
+void StartDebugCapture();
+void StopDebugCapture();
+std::vector<std::string> CapturedDebugLines();
+void ClearCapturedDebugLines();
+int CountDebugLines(const std::string &text);
+bool WaitForDebugLine(const std::string &text, DWORD timeoutMs = 5000);
+
+// --- task scheduler tool stand-in (records each command line it gets) ---
+std::vector<std::string> RecordedTaskCommands();
+void ClearRecordedTaskCommands();
+bool WaitForTaskCommandCount(size_t count, DWORD timeoutMs = 5000);
+
+// --- files in the install folder ---
+std::string InstallFolder();
+std::string ReadTextFile(const std::string &path);   // "" when absent
