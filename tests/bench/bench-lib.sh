@@ -1,0 +1,80 @@
+# Wine test bench, sourced by wine-run and by shell-driven tests.
+#   bench_up    fresh Wine prefix (a copy of a template built once), an Xvfb
+#               display, Wine's virtual desktop, and the Windows deliverables
+#               installed in C:\DALQ\Pitchkeeper with the task-tool stand-in
+#   bench_down  ends only what bench_up started, by PID, plus wineserver -k
+#               of its own prefix, and removes the prefix
+# Exports WINEPREFIX, DISPLAY, BENCH_INSTALL_DIR (unix path of the install folder).
+
+BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+BENCH_DIST=${PK_DIST_DIR:-$BENCH_ROOT/dist}
+BENCH_FILES=${PK_BENCH_FILES:-$BENCH_ROOT/build/x64/bench-files}
+BENCH_CACHE=${PK_BENCH_CACHE:-$BENCH_ROOT/build/wine-template}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEARCH=win64
+
+# The template prefix: booted once, with the virtual desktop configured
+# while no Wine process runs.
+bench_make_template() {
+    mkdir -p "$(dirname "$BENCH_CACHE")"
+    (
+        flock 9
+        [ -f "$BENCH_CACHE/.ready" ] && exit 0
+        rm -rf "$BENCH_CACHE"
+        WINEPREFIX=$BENCH_CACHE wineboot -i >/dev/null 2>&1
+        local reg="env WINEPREFIX=$BENCH_CACHE wine reg add"
+        $reg 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+        $reg 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+        $reg 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+        WINEPREFIX=$BENCH_CACHE wineserver -w
+        touch "$BENCH_CACHE/.ready"
+    ) 9>"$BENCH_CACHE.lock"
+}
+
+bench_start_display() {
+    local fifo
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 7 -screen 0 1024x768x24 -nolisten tcp 7>"$fifo" >/dev/null 2>&1 &
+    BENCH_XVFB_PID=$!
+    local number
+    read -r -t 20 number <"$fifo" || number=
+    rm -f "$fifo"
+    [ -n "$number" ] || { echo "bench: Xvfb did not start" >&2; return 1; }
+    export DISPLAY=:$number
+}
+
+bench_install_files() {
+    BENCH_INSTALL_DIR=$WINEPREFIX/drive_c/DALQ/Pitchkeeper
+    mkdir -p "$BENCH_INSTALL_DIR" "$WINEPREFIX/drive_c/pk-bench"
+    local file
+    for file in Pitchkeeper_x64.exe VELMORABEEP.inf VELMORABEEP.sys Lorvex.exe; do
+        [ -f "$BENCH_DIST/$file" ] && cp "$BENCH_DIST/$file" "$BENCH_INSTALL_DIR/"
+    done
+    # WinExec looks in the program's own folder first, so this stand-in
+    # answers for the task scheduler tool
+    [ -f "$BENCH_FILES/SchTasks.exe" ] && cp "$BENCH_FILES/SchTasks.exe" "$BENCH_INSTALL_DIR/"
+    export BENCH_INSTALL_DIR
+}
+
+bench_up() {
+    bench_make_template || return 1
+    BENCH_DIR=$(mktemp -d "${TMPDIR:-/tmp}/pk-bench.XXXXXX")
+    export WINEPREFIX=$BENCH_DIR/prefix
+    cp -a "$BENCH_CACHE" "$WINEPREFIX"
+    bench_start_display || return 1
+    bench_install_files
+}
+
+bench_down() {
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
+    if [ -n "${BENCH_XVFB_PID:-}" ]; then
+        kill "$BENCH_XVFB_PID" 2>/dev/null
+        wait "$BENCH_XVFB_PID" 2>/dev/null
+    fi
+    if [ -n "${BENCH_DIR:-}" ] && [ -z "${PK_BENCH_KEEP:-}" ]; then
+        rm -rf "$BENCH_DIR"
+    fi
+    BENCH_XVFB_PID=
+}

@@ -1,0 +1,100 @@
+// Captures other processes' OutputDebugStringA the way a debug viewer does:
+// through the DBWIN_BUFFER section and its two events.
+#include "testkit.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <mutex>
+#include <thread>
+
+namespace {
+struct DebugCapture {
+    HANDLE bufferReady = NULL;
+    HANDLE dataReady = NULL;
+    HANDLE section = NULL;
+    const char *view = NULL;
+    HANDLE stopEvent = NULL;
+    std::thread reader;
+    std::mutex linesLock;
+    std::vector<std::string> lines;
+};
+DebugCapture Capture;
+
+void ReadDebugStrings()
+{
+    HANDLE waits[2] = {Capture.dataReady, Capture.stopEvent};
+    for (;;) {
+        SetEvent(Capture.bufferReady);
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+            return;
+        }
+        // the section starts with the sender's process id, then the text
+        std::string text(Capture.view + sizeof(DWORD), strnlen(Capture.view + sizeof(DWORD), 4096 - sizeof(DWORD)));
+        std::lock_guard<std::mutex> guard(Capture.linesLock);
+        Capture.lines.push_back(text);
+    }
+}
+}
+
+void StartDebugCapture()
+{
+    if (Capture.view != NULL) {
+        return;
+    }
+    Capture.bufferReady = CreateEventA(NULL, FALSE, FALSE, "DBWIN_BUFFER_READY");
+    Capture.dataReady = CreateEventA(NULL, FALSE, FALSE, "DBWIN_DATA_READY");
+    Capture.section =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER");
+    Capture.view = (const char *)MapViewOfFile(Capture.section, FILE_MAP_READ, 0, 0, 4096);
+    Capture.stopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    Capture.reader = std::thread(ReadDebugStrings);
+    // the reader thread must be joined before the process exits
+    atexit(StopDebugCapture);
+}
+
+void StopDebugCapture()
+{
+    if (Capture.view == NULL) {
+        return;
+    }
+    SetEvent(Capture.stopEvent);
+    Capture.reader.join();
+    UnmapViewOfFile(Capture.view);
+    Capture.view = NULL;
+    CloseHandle(Capture.section);
+    CloseHandle(Capture.dataReady);
+    CloseHandle(Capture.bufferReady);
+    CloseHandle(Capture.stopEvent);
+}
+
+std::vector<std::string> CapturedDebugLines()
+{
+    std::lock_guard<std::mutex> guard(Capture.linesLock);
+    return Capture.lines;
+}
+
+void ClearCapturedDebugLines()
+{
+    std::lock_guard<std::mutex> guard(Capture.linesLock);
+    Capture.lines.clear();
+}
+
+int CountDebugLines(const std::string &text)
+{
+    int count = 0;
+    for (const std::string &line : CapturedDebugLines()) {
+        count += line == text ? 1 : 0;
+    }
+    return count;
+}
+
+bool WaitForDebugLine(const std::string &text, DWORD timeoutMs)
+{
+    struct Wanted {
+        const std::string *text;
+    } wanted = {&text};
+    return WaitUntil(
+        [](void *context) { return CountDebugLines(*((Wanted *)context)->text) > 0; }, &wanted,
+        timeoutMs);
+}

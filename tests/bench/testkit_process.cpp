@@ -1,0 +1,95 @@
+// Starting and ending the installed program.
+#include "testkit.h"
+
+#include "pitchkeeper_shared.h"
+
+std::string InstallFolder()
+{
+    return PK_INSTALL_DIR;
+}
+
+HANDLE StartTray(const std::string &arguments)
+{
+    std::string commandLine = "\"" PK_TRAY_EXE_PATH "\"";
+    if (!arguments.empty()) {
+        commandLine += " " + arguments;
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(PK_TRAY_EXE_PATH, &commandLine[0], NULL, NULL, FALSE, 0, NULL,
+                        PK_INSTALL_DIR, &startup, &process)) {
+        return NULL;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+int WaitForExit(HANDLE process, DWORD timeoutMs)
+{
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
+        return -1;
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process, &exitCode);
+    return (int)exitCode;
+}
+
+int RunTray(const std::string &arguments, DWORD timeoutMs)
+{
+    HANDLE process = StartTray(arguments);
+    if (process == NULL) {
+        return -1;
+    }
+    int exitCode = WaitForExit(process, timeoutMs);
+    CloseHandle(process);
+    return exitCode;
+}
+
+bool ResidentTrayExists()
+{
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, PK_INSTANCE_MUTEX);
+    if (mutex == NULL) {
+        return false;
+    }
+    CloseHandle(mutex);
+    return true;
+}
+
+HANDLE StartResidentTray(DWORD timeoutMs)
+{
+    HANDLE process = StartTray("");
+    // idle means the message loop runs, so the mouse hook is in place
+    if (process != NULL && (WaitForWindow(PK_WINDOW_TITLE, timeoutMs) == NULL ||
+                            WaitForInputIdle(process, timeoutMs) != 0)) {
+        TerminateProcess(process, 99);
+        CloseHandle(process);
+        return NULL;
+    }
+    return process;
+}
+
+static bool NoResidentTray(void *)
+{
+    return !ResidentTrayExists() && FindWindowA(NULL, PK_WINDOW_TITLE) == NULL;
+}
+
+void StopResidentTray()
+{
+    HWND window = FindWindowA(NULL, PK_WINDOW_TITLE);
+    if (window != NULL) {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
+        // the stop command first, as a user would; force only if it is ignored
+        PostMessageA(window, WM_COMMAND, CMD_STOP, 0);
+        if (process != NULL && WaitForExit(process, 3000) < 0) {
+            TerminateProcess(process, 99);
+            WaitForExit(process, 3000);
+        }
+        if (process != NULL) {
+            CloseHandle(process);
+        }
+    }
+    WaitUntil(NoResidentTray, NULL, 5000);
+}

@@ -1,0 +1,116 @@
+// Start-up of the real program: settings on first and later runs, the
+// single resident instance, and presses turned into tone workers.
+#include "pitchkeeper_shared.h"
+#include "tray_fixture.h"
+
+static const char TaskCreateCommand[] = PK_TASK_CREATE_COMMAND;
+
+class StartupTest : public ResidentTrayTest {
+protected:
+    HANDLE resident = NULL;
+
+    void StartResident()
+    {
+        resident = StartResidentTray();
+        ASSERT_NE(resident, (HANDLE)NULL);
+    }
+
+    void TearDown() override
+    {
+        ResidentTrayTest::TearDown();
+        if (resident != NULL) {
+            CloseHandle(resident);
+        }
+    }
+
+    void ExpectDefaults()
+    {
+        EXPECT_EQ(SettingValue(PK_VALUE_FREQUENCY), "2000");
+        EXPECT_EQ(SettingValue(PK_VALUE_DURATION), "25000");
+        EXPECT_EQ(SettingValue(PK_VALUE_OUTPUT_DEVICE), "0");
+        EXPECT_EQ(SettingValue(PK_VALUE_SERVICE_STATUS), "1");
+        EXPECT_EQ(SettingValue(PK_VALUE_RUN_AT_STARTUP), "1");
+    }
+};
+
+TEST_F(StartupTest, FirstRunWritesDefaultsAndCreatesLogonTask)
+{
+    StartResident();
+    ExpectDefaults();
+    ASSERT_TRUE(WaitForTaskCommandCount(1));
+    EXPECT_EQ(RecordedTaskCommands().front(), TaskCreateCommand);
+}
+
+TEST_F(StartupTest, IncompleteOrOverlongSettingsAreReplacedByDefaults)
+{
+    WriteAllSettings("440", "60000", "1", "0", "0");
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, PK_SETTINGS_KEY_PATH, PK_VALUE_RUN_AT_STARTUP);
+    StartResident();
+    ExpectDefaults();
+    StopResidentTray();
+
+    // eight characters leave no room for the terminating zero
+    WriteAllSettings("12345678", "60000", "1", "0", "0");
+    StartResident();
+    ExpectDefaults();
+}
+
+TEST_F(StartupTest, StoredSettingsAreKeptAndTheTaskCommandRepeated)
+{
+    WriteAllSettings("440", "60000", "1", "0", "1");
+    StartResident();
+    ASSERT_TRUE(WaitForTaskCommandCount(1));
+    EXPECT_EQ(RecordedTaskCommands().front(), TaskCreateCommand);
+    EXPECT_EQ(SettingValue(PK_VALUE_FREQUENCY), "440");
+    EXPECT_EQ(SettingValue(PK_VALUE_DURATION), "60000");
+    EXPECT_EQ(SettingValue(PK_VALUE_OUTPUT_DEVICE), "1");
+    EXPECT_EQ(SettingValue(PK_VALUE_SERVICE_STATUS), "0");
+}
+
+TEST_F(StartupTest, SecondStartShowsTheResidentWindowAndEnds)
+{
+    StartResident();
+    HWND window = FindWindowA(NULL, PK_WINDOW_TITLE);
+    ASSERT_FALSE(IsWindowVisible(window));
+
+    EXPECT_EQ(RunTray(""), 0);
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_EQ(WaitForExit(resident, 0), -1) << "the resident instance must keep running";
+    EXPECT_EQ(FindWindowA(NULL, PK_WINDOW_TITLE), window) << "no second window";
+}
+
+TEST_F(StartupTest, LeftPressesStartOneWorkerEachWhileBeepingIsOn)
+{
+    WriteAllSettings("440", "25000", "1", "1", "0");
+    StartResident();
+
+    InjectLeftClick();
+    ASSERT_TRUE(WaitForDebugLine("Beep"));
+    InjectMouseButton(MOUSEEVENTF_RIGHTDOWN);
+    InjectMouseButton(MOUSEEVENTF_RIGHTUP);
+    InjectLeftClick();
+    ASSERT_TRUE(WaitUntil([](void *) { return CountDebugLines("Beep") >= 2; }, NULL, 5000));
+    Sleep(300);   // room for a wrongly started extra worker to show up
+    EXPECT_EQ(CountDebugLines("Beep"), 2);
+}
+
+TEST_F(StartupTest, NoWorkerWhileBeepingIsOff)
+{
+    WriteAllSettings("440", "25000", "1", "0", "0");
+    StartResident();
+    InjectLeftClick();
+    Sleep(500);
+    EXPECT_EQ(CountDebugLines("Beep"), 0);
+}
+
+TEST_F(StartupTest, BuzzerPressesWithoutDriverAreSilentAndHarmless)
+{
+    WriteAllSettings("440", "25000", "0", "1", "0");
+    StartResident();
+    for (int press = 0; press < 5; ++press) {
+        InjectLeftClick();
+    }
+    ASSERT_TRUE(WaitUntil([](void *) { return CountDebugLines("Beep") >= 5; }, NULL, 5000));
+    EXPECT_EQ(WaitForExit(resident, 500), -1) << "the program must keep running";
+    EXPECT_NE(FindWindowA(NULL, PK_WINDOW_TITLE), (HWND)NULL);
+}
