@@ -22,7 +22,8 @@ struct TrayAppState {
     HWND RunAtStartupCheckBox;
     HWND BeepOnCheckBox;
     NOTIFYICONDATAA TrayIconData;
-    HMENU TrayMenu;
+    HMENU TrayMenu;            // the tray menu built last
+    BYTE ShowStepRunning;      // a show step is under way; see ShowControlWindow
 };
 
 extern TrayAppState AppState;
