@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include "pitchkeeper_shared.h"
+#include "window_proc.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -14,7 +15,7 @@ struct ValueOption {
     WORD CommandId;
     long Minimum;
     long Maximum;
-    const char *RangeMessage;
+    RangeWarningKind RangeWarning;
 };
 
 struct FlagOption {
@@ -23,10 +24,8 @@ struct FlagOption {
 };
 
 static const ValueOption ValueOptions[] = {
-    {L"-f", CMD_SET_FREQUENCY, PK_FREQUENCY_MIN, PK_FREQUENCY_MAX,
-     "Frequency must be in the range of 1 ~ 10000!!!"},
-    {L"-d", CMD_SET_DURATION, PK_DURATION_MIN_MS, PK_DURATION_MAX_MS,
-     "Duration must be in the range of 50 ~ 1000!!!"},
+    {L"-f", CMD_SET_FREQUENCY, PK_FREQUENCY_MIN, PK_FREQUENCY_MAX, RangeWarningFrequency},
+    {L"-d", CMD_SET_DURATION, PK_DURATION_MIN_MS, PK_DURATION_MAX_MS, RangeWarningDuration},
 };
 
 static const FlagOption FlagOptions[] = {
@@ -63,7 +62,6 @@ static int PrintHelp();
 static int HandleArgument(int index, int argc, wchar_t **argv);
 static void HandleValue(const ValueOption &option, const wchar_t *value);
 static void SendToResident(WORD commandId, LPARAM lParam);
-static void ShowWarning(const char *text);
 static void ShowArgumentWarning(const char *format, const wchar_t *argument);
 static void QuoteArgument(const wchar_t *argument, char *quoted);
 
@@ -138,7 +136,7 @@ static void HandleValue(const ValueOption &option, const wchar_t *value)
     } else if (number == 0) {
         ShowArgumentWarning("%s is not a value!!!", value);
     } else {
-        ShowWarning(option.RangeMessage);
+        ShowRangeWarning(option.RangeWarning);
     }
 }
 
@@ -149,18 +147,14 @@ static void SendToResident(WORD commandId, LPARAM lParam)
     SendMessageA(FindWindowA(NULL, PK_WINDOW_TITLE), WM_COMMAND, commandId, lParam);
 }
 
-static void ShowWarning(const char *text)
-{
-    MessageBoxA(FindWindowA(NULL, PK_WINDOW_TITLE), text, "Warning", MB_OK | MB_ICONWARNING);
-}
-
+// Owned by the resident window when there is one, like the range boxes.
 static void ShowArgumentWarning(const char *format, const wchar_t *argument)
 {
     char quoted[QuotedArgumentSize];
     QuoteArgument(argument, quoted);
     char text[128];
     snprintf(text, sizeof(text), format, quoted);
-    ShowWarning(text);
+    MessageBoxA(FindWindowA(NULL, PK_WINDOW_TITLE), text, "Warning", MB_OK | MB_ICONWARNING);
 }
 
 // Converts character by character, so a long argument is cut between
