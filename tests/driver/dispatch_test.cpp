@@ -1,6 +1,7 @@
 // Driver entry, the device, the dispatch routines and unload, through the
 // fake I/O manager.
 #include "driver_test_support.h"
+#include "settings_scene.h"
 
 namespace {
 
@@ -104,19 +105,30 @@ TEST_F(LoadedDriverTest, EveryRequestReadsTheSettingsFirstEvenAnUnknownCode)
     EXPECT_EQ(done.status, STATUS_NOT_IMPLEMENTED);
     EXPECT_EQ(done.information, 0u);
     EXPECT_TRUE(fake::PortLog().empty());
-    EXPECT_EQ(fake::DebugLines().back(), "TONEKD DeviceIOcontrolQ");
+    const auto& lines = fake::DebugLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines.front(), "TONEKD:Reg Path is :\\Software\\VELMORA\\VELMORABeep\n");
+    EXPECT_EQ(lines.back(), "TONEKD DeviceIOcontrolQ");
 }
 
 // the request's frequency never sets the pitch, and its duration only the timer
-TEST_F(LoadedDriverTest, ValidRequestSoundsTheSettingsNotItsOwnFields)
+TEST_F(LoadedDriverTest, ValidRequestSoundsTheUsersSettingsNotItsOwnFields)
 {
+    scene::AddUser("S-1-5-21-1-2-3-1001", "750", "3");
     const fake::Completion done = fake::DeviceControl(driver, kBeep, fake::BeepInput(1000, 500));
     EXPECT_EQ(done.status, STATUS_SUCCESS);
-    EXPECT_EQ(WritesTo(0x42), (std::vector<UCHAR>{0x4D, 0x17}));  // no settings yet: 200 Hz
-    EXPECT_EQ(CountWrites(0xED), 1u);
+    EXPECT_EQ(WritesTo(0x42), (std::vector<UCHAR>{0x36, 0x06}));  // 1193180 / 750 = 1590
+    EXPECT_EQ(CountWrites(0xED), 3u);
     EXPECT_EQ(fake::LastDueTime(&extension->Timer), -5000000);
     EXPECT_EQ(fake::LastWritten(0x61) & 0x03, 0);
     fake::UnloadDriver(driver);
+}
+
+TEST_F(LoadedDriverTest, WithoutSettingsTheToneFallsBackTo200HzAndOneWrite)
+{
+    fake::DeviceControl(driver, kBeep, fake::BeepInput(0, 0));
+    EXPECT_EQ(WritesTo(0x42), (std::vector<UCHAR>{0x4D, 0x17}));
+    EXPECT_EQ(CountWrites(0xED), 1u);
 }
 
 TEST_F(LoadedDriverTest, UnloadDeletesTheDeviceAndSaysSo)

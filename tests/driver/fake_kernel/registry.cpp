@@ -49,9 +49,18 @@ std::string ParentOf(const std::string& path)
     return slash == std::string::npos || slash == 0 ? "" : path.substr(0, slash);
 }
 
+// a trailing separator is taken as naming the same key
+std::string Normalized(std::string path)
+{
+    if (!path.empty() && path.back() == '\\') {
+        path.pop_back();
+    }
+    return Lower(path);
+}
+
 Key* Find(const std::string& path)
 {
-    auto it = R().keys.find(Lower(path));
+    auto it = R().keys.find(Normalized(path));
     return it == R().keys.end() ? nullptr : &it->second;
 }
 
@@ -351,15 +360,12 @@ NTSTATUS ZwOpenKey(PHANDLE keyHandle, ACCESS_MASK access, POBJECT_ATTRIBUTES att
         return STATUS_INVALID_PARAMETER;
     }
     const std::string path = Narrow(*attributes->ObjectName);  // counted, never NUL-terminated
-    if (!path.empty() && path.back() == '\\') {
-        return STATUS_OBJECT_NAME_INVALID;
-    }
     if (Find(path) == nullptr) {
         return STATUS_OBJECT_NAME_NOT_FOUND;
     }
     const uintptr_t handle = R().nextHandle;
     R().nextHandle += 4;
-    R().handles[handle] = Lower(path);
+    R().handles[handle] = Normalized(path);
     ++R().counters.openHandles;
     *keyHandle = reinterpret_cast<HANDLE>(handle);
     return STATUS_SUCCESS;

@@ -1,0 +1,182 @@
+// The per-user settings lookup against registry scenes in the fake kernel.
+#include "driver_test_support.h"
+#include "settings_lookup.h"
+#include "settings_scene.h"
+
+namespace {
+
+using scene::AddProfile;
+using scene::AddSystemAccounts;
+using scene::AddUser;
+
+const std::string kAlice = "S-1-5-21-1111111111-2222222222-3333333333-1001";
+const std::string kBob = "S-1-5-21-1111111111-2222222222-3333333333-1002";
+
+class SettingsLookupTest : public KernelTest {
+protected:
+    void Expect(ULONG frequency, ULONG duration)
+    {
+        const ToneSettings settings = ReadToneSettings();
+        EXPECT_EQ(settings.Frequency, frequency);
+        EXPECT_EQ(settings.Duration, duration);
+    }
+    std::string PrintedPath() const
+    {
+        const std::string line = fake::DebugLines().at(0);
+        return line.substr(line.find(':') + 1);
+    }
+};
+
+TEST_F(SettingsLookupTest, OneUserLoggedOnGivesHerSettingsWithEveryMessageInOrder)
+{
+    AddSystemAccounts();
+    AddUser(kAlice, "750", "50000");
+    Expect(750, 50000);
+    EXPECT_EQ(fake::DebugLines(), (std::vector<std::string>{
+                                      "TONEKD:Reg Path is :" + scene::SettingsPathOf(kAlice) + "\n",
+                                      "TONEKD: Query the item successfully\n",
+                                      "TONEKD:The duration item is :50000 \n",
+                                      "TONEKD:The frequency item is :750 \n",
+                                      "TONEKD:The duration integer item is :50000 \n",
+                                      "TONEKD:The frequency integer item is :750 \n",
+                                  }));
+}
+
+TEST_F(SettingsLookupTest, TheLaterOfTwoLoadedHivesWins)
+{
+    AddUser(kAlice, "440", "1000");
+    AddUser(kBob, "880", "2000");
+    Expect(880, 2000);
+
+    fake::Reset();
+    AddUser(kBob, "880", "2000");
+    AddUser(kAlice, "440", "1000");
+    Expect(440, 1000);
+}
+
+// nobody chosen: the path is the settings key alone, which names no key
+TEST_F(SettingsLookupTest, NoUserLoggedOnReadsZerosFromTheBarePath)
+{
+    AddSystemAccounts();
+    AddProfile(kAlice, 0);
+    fake::SetString(scene::SettingsPathOf(kAlice), "frequency", "750");
+    Expect(0, 0);
+    EXPECT_EQ(fake::DebugLines(), (std::vector<std::string>{
+                                      "TONEKD:Reg Path is :\\Software\\VELMORA\\VELMORABeep\n",
+                                      "TONEKD:The duration integer item is :0 \n",
+                                      "TONEKD:The frequency integer item is :0 \n",
+                                  }));
+}
+
+TEST_F(SettingsLookupTest, CandidateWithoutRefCountIsNotChosen)
+{
+    AddUser(kAlice, "440", "1000");
+    AddProfile(kBob, std::nullopt);
+    fake::SetString(scene::SettingsPathOf(kBob), "frequency", "880");
+    Expect(440, 1000);
+}
+
+// RefCount is read as a REG_DWORD only; an untyped read would write a string
+// over the 4-byte variable, or take its contents for a buffer size
+TEST_F(SettingsLookupTest, RefCountOfAnotherTypeCountsAsZero)
+{
+    AddUser(kAlice, "440", "1000");
+    AddUser(kBob, "880", "2000");
+    fake::SetString(scene::kProfileList + "\\" + kBob, "RefCount", "1");
+    Expect(440, 1000);
+    fake::SetValue(scene::kProfileList + "\\" + kBob, "RefCount", REG_BINARY, std::vector<UCHAR>(64, 0x41));
+    Expect(440, 1000);
+}
+
+TEST_F(SettingsLookupTest, MissingFrequencyReadsAsZeroAndDurationStillCounts)
+{
+    AddProfile(kAlice, 1);
+    fake::SetString(scene::SettingsPathOf(kAlice), "duration", "25000");
+    Expect(0, 25000);
+    EXPECT_EQ(fake::DebugLines().at(3), "TONEKD:The frequency item is :default \n");
+}
+
+TEST_F(SettingsLookupTest, TextConvertsAsFarAsItsLeadingDigits)
+{
+    AddUser(kAlice, "12abc", "abc");
+    Expect(12, 0);
+}
+
+// the user can write her own hive: another type must never reach kernel memory
+// unchecked, and reads as 0 like a missing value
+TEST_F(SettingsLookupTest, FrequencyOfAnotherTypeReadsAsZero)
+{
+    AddUser(kAlice, "440", "1000");
+    fake::SetDword(scene::SettingsPathOf(kAlice), "frequency", 0x00100010);
+    Expect(0, 1000);
+    fake::SetValue(scene::SettingsPathOf(kAlice), "frequency", REG_BINARY, std::vector<UCHAR>(64, 0x7F));
+    Expect(0, 1000);
+}
+
+TEST_F(SettingsLookupTest, DurationOfAnotherTypeReadsAsZero)
+{
+    AddUser(kAlice, "440", "1000");
+    fake::SetValue(scene::SettingsPathOf(kAlice), "duration", REG_BINARY, std::vector<UCHAR>(64, 0x7F));
+    EXPECT_EQ(ReadToneSettings().Duration, 0u);
+}
+
+// a name that does not fit the profile key path is passed over, rather than
+// reading RefCount from whatever key the shortened path names
+TEST_F(SettingsLookupTest, ProfileNameTooLongForThePathIsPassedOver)
+{
+    AddUser(kAlice, "440", "1000");
+    const std::string longName = "S-1-5-21-" + std::string(200, '7');
+    AddUser(longName, "880", "2000");
+    fake::SetDword(scene::kProfileList, "RefCount", 1);
+    Expect(440, 1000);
+}
+
+TEST_F(SettingsLookupTest, ProfileListShrinkingDuringTheWalkEndsItCleanly)
+{
+    AddSystemAccounts();
+    AddUser(kAlice, "440", "1000");
+    AddUser(kBob, "880", "2000");
+    bool removed = false;
+    fake::OnEnumerate([&removed](ULONG) {
+        if (!removed) {
+            removed = true;
+            fake::DeleteKey(scene::kProfileList + "\\" + kBob);
+        }
+    });
+    Expect(440, 1000);
+}
+
+TEST_F(SettingsLookupTest, MissingProfileListFindsNobody)
+{
+    fake::SetString(scene::SettingsPathOf(kAlice), "frequency", "440");
+    Expect(0, 0);
+}
+
+// the request runs in the calling process: its handle must not land in that
+// process's handle table, least of all with write access
+TEST_F(SettingsLookupTest, ProfileListIsOpenedReadOnlyWithAKernelHandle)
+{
+    AddUser(kAlice, "440", "1000");
+    ReadToneSettings();
+    EXPECT_EQ(fake::Registry().lastOpenAccess, static_cast<ACCESS_MASK>(KEY_READ));
+    EXPECT_EQ(fake::Registry().lastOpenAttributes, static_cast<ULONG>(OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE));
+}
+
+// every pool block is released on every path, also when memory runs out at
+// any one allocation of a request; the fixture checks nothing is left
+TEST_F(SettingsLookupTest, NoMemoryAtAnyAllocationLeaksNothing)
+{
+    AddSystemAccounts();
+    AddUser(kAlice, "440", "1000");
+    ReadToneSettings();
+    const size_t allocations = fake::Pool().driverAllocations + fake::Pool().registryAllocations;
+    ASSERT_EQ(allocations, 7u);  // 1 + 5 subkeys of the driver's, 2 texts of the query's
+    for (size_t nth = 0; nth < allocations; ++nth) {
+        fake::FailPoolAllocation(nth);
+        const ToneSettings settings = ReadToneSettings();
+        EXPECT_EQ(fake::Pool().outstanding, 0u) << nth;
+        EXPECT_TRUE(settings.Frequency == 440 || settings.Frequency == 0) << nth;
+    }
+}
+
+}  // namespace
