@@ -24,6 +24,8 @@ void StopResidentTray();
 int WaitForExit(HANDLE process, DWORD timeoutMs);
 // True while another process holds the single-instance mutex.
 bool ResidentTrayExists();
+// How many processes run the program file of that name.
+int CountProcesses(const char *exeName);
 
 // --- windows and controls ---
 HWND WaitForWindow(const char *title, DWORD timeoutMs = 10000);

@@ -3,6 +3,8 @@
 
 #include "pitchkeeper_shared.h"
 
+#include <tlhelp32.h>
+
 std::string InstallFolder()
 {
     return PK_INSTALL_DIR;
@@ -54,6 +56,19 @@ bool ResidentTrayExists()
     }
     CloseHandle(mutex);
     return true;
+}
+
+int CountProcesses(const char *exeName)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        count += lstrcmpiA(entry.szExeFile, exeName) == 0 ? 1 : 0;
+    }
+    CloseHandle(snapshot);
+    return count;
 }
 
 HANDLE StartResidentTray(DWORD timeoutMs)

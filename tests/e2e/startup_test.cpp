@@ -77,6 +77,7 @@ TEST_F(StartupTest, SecondStartShowsTheResidentWindowAndEnds)
     EXPECT_TRUE(IsWindowVisible(window));
     EXPECT_EQ(WaitForExit(resident, 0), -1) << "the resident instance must keep running";
     EXPECT_EQ(FindWindowA(NULL, PK_WINDOW_TITLE), window) << "no second window";
+    EXPECT_EQ(CountProcesses("Pitchkeeper_x64.exe"), 1) << "no second instance, so no second icon";
 }
 
 TEST_F(StartupTest, LeftPressesStartOneWorkerEachWhileBeepingIsOn)
