@@ -49,9 +49,12 @@ bench_install_files() {
     BENCH_INSTALL_DIR=$WINEPREFIX/drive_c/DALQ/Pitchkeeper
     mkdir -p "$BENCH_INSTALL_DIR" "$WINEPREFIX/drive_c/pk-bench"
     local file
-    for file in Pitchkeeper_x64.exe VELMORABEEP.inf VELMORABEEP.sys Lorvex.exe; do
+    for file in Pitchkeeper_x64.exe VELMORABEEP.sys Lorvex.exe; do
         [ -f "$BENCH_DIST/$file" ] && cp "$BENCH_DIST/$file" "$BENCH_INSTALL_DIR/"
     done
+    # without the driver file Wine's copy callback would retry it forever
+    # (Windows would ask for it), so the INF only comes with its driver
+    [ -f "$BENCH_DIST/VELMORABEEP.sys" ] && cp "$BENCH_DIST/VELMORABEEP.inf" "$BENCH_INSTALL_DIR/"
     # WinExec looks in the program's own folder first, so this stand-in
     # answers for the task scheduler tool
     [ -f "$BENCH_FILES/SchTasks.exe" ] && cp "$BENCH_FILES/SchTasks.exe" "$BENCH_INSTALL_DIR/"
