@@ -54,10 +54,14 @@ bench_install_files() {
     done
     # without the driver file Wine's copy callback would retry it forever
     # (Windows would ask for it), so the INF only comes with its driver
-    [ -f "$BENCH_DIST/VELMORABEEP.sys" ] && cp "$BENCH_DIST/VELMORABEEP.inf" "$BENCH_INSTALL_DIR/"
+    if [ -f "$BENCH_DIST/VELMORABEEP.sys" ]; then
+        cp "$BENCH_DIST/VELMORABEEP.inf" "$BENCH_INSTALL_DIR/"
+    fi
     # WinExec looks in the program's own folder first, so this stand-in
     # answers for the task scheduler tool
-    [ -f "$BENCH_FILES/SchTasks.exe" ] && cp "$BENCH_FILES/SchTasks.exe" "$BENCH_INSTALL_DIR/"
+    if [ -f "$BENCH_FILES/SchTasks.exe" ]; then
+        cp "$BENCH_FILES/SchTasks.exe" "$BENCH_INSTALL_DIR/"
+    fi
     export BENCH_INSTALL_DIR
 }
 
