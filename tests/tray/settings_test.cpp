@@ -11,6 +11,9 @@ class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // WinExec looks in the current folder before the system folder, so
+        // the task commands reach the bench's recording stand-in there
+        SetCurrentDirectoryA(InstallFolder().c_str());
         ResetAppState();
         DeleteSettingsKey();
         ClearRecordedTaskCommands();
