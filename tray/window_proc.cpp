@@ -207,14 +207,18 @@ static void ApplySettings(HWND window)
     ApplyCheckBox(window, IDC_BEEP_ON, SetBeepEnabled);
 }
 
-// Unapplied clicks on the check boxes and radio buttons are discarded. The
-// edit boxes are refreshed by the WM_SHOWWINDOW that showing a hidden
-// window brings; a visible window keeps what the user typed.
+// Unapplied clicks on the check boxes and radio buttons are discarded. A
+// hidden window gets the current tone values; a visible one keeps what the
+// user typed. The values are not left to the WM_SHOWWINDOW of the show
+// step: minimizing a hidden window, without composition, sends none.
 static void ShowControlCenter()
 {
     ShowStateOnCheckBox(AppState.RunAtStartupCheckBox, AppState.RunAtStartupEnabled);
     ShowActiveOutput();
     ShowStateOnCheckBox(AppState.BeepOnCheckBox, AppState.BeepEnabled);
+    if (!IsWindowVisible(AppState.MainWindow)) {
+        ShowCurrentToneValues(AppState.MainWindow);
+    }
     ShowControlWindow(AppState.MainWindow);
 }
 
