@@ -57,8 +57,14 @@ void WriteAllSettings(const char *frequency, const char *duration, const char *o
                       const char *serviceStatus, const char *runAtStartup);
 
 // --- debugger output of other processes (OutputDebugStringA) ---
+struct DebugRecord {
+    LONGLONG time;   // QueryPerformanceCounter when the string arrived
+    DWORD processId;
+    std::string text;
+};
 void StartDebugCapture();
 void StopDebugCapture();
+std::vector<DebugRecord> CapturedDebugRecords();
 std::vector<std::string> CapturedDebugLines();
 void ClearCapturedDebugLines();
 int CountDebugLines(const std::string &text);

@@ -17,7 +17,7 @@ struct DebugCapture {
     HANDLE stopEvent = NULL;
     std::thread reader;
     std::mutex linesLock;
-    std::vector<std::string> lines;
+    std::vector<DebugRecord> lines;
 };
 DebugCapture Capture;
 
@@ -29,10 +29,15 @@ void ReadDebugStrings()
         if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
             return;
         }
+        // taken first, so that benchmarks see when the string arrived
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
         // the section starts with the sender's process id, then the text
-        std::string text(Capture.view + sizeof(DWORD), strnlen(Capture.view + sizeof(DWORD), 4096 - sizeof(DWORD)));
+        DebugRecord record = {now.QuadPart, *(const DWORD *)Capture.view,
+                              std::string(Capture.view + sizeof(DWORD),
+                                          strnlen(Capture.view + sizeof(DWORD), 4096 - sizeof(DWORD)))};
         std::lock_guard<std::mutex> guard(Capture.linesLock);
-        Capture.lines.push_back(text);
+        Capture.lines.push_back(record);
     }
 }
 }
@@ -68,10 +73,19 @@ void StopDebugCapture()
     CloseHandle(Capture.stopEvent);
 }
 
-std::vector<std::string> CapturedDebugLines()
+std::vector<DebugRecord> CapturedDebugRecords()
 {
     std::lock_guard<std::mutex> guard(Capture.linesLock);
     return Capture.lines;
+}
+
+std::vector<std::string> CapturedDebugLines()
+{
+    std::vector<std::string> lines;
+    for (const DebugRecord &record : CapturedDebugRecords()) {
+        lines.push_back(record.text);
+    }
+    return lines;
 }
 
 void ClearCapturedDebugLines()

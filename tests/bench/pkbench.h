@@ -1,0 +1,66 @@
+// Press-to-tone benchmark: shared pieces of pkbench, a Windows program that
+// runs inside the Wine bench beside the real Pitchkeeper_x64.exe. Times are
+// QueryPerformanceCounter ticks, so every figure comes from one clock.
+#pragma once
+
+#include "testkit.h"
+
+#include <mutex>
+#include <thread>
+
+typedef LONGLONG Ticks;
+
+Ticks Now();
+double TicksToMs(Ticks ticks);
+
+// --- probes (pkbench_probes.cpp) ---
+// When a low-level mouse hook of the bench saw a left-button press, and
+// when its CallNextHookEx returned.
+struct HookSpan {
+    Ticks entered;
+    Ticks passedOn;
+};
+// Two bench hooks, each on its own thread: the early one is installed
+// before the program under test and the late one after it, so the program's
+// hook runs between them when the system calls the newest hook first.
+enum HookSlot { EarlyHook, LateHook, HookSlotCount };
+bool InstallBenchHook(HookSlot slot);
+// Removes the hook, ends its thread and returns what it recorded.
+std::vector<HookSpan> RemoveBenchHook(HookSlot slot);
+
+// The driver's DOS name turned into a link to a pipe that the bench serves,
+// so that each worker's open of the device is seen and timed here.
+bool StartDeviceStandIn();
+std::vector<Ticks> DeviceOpens();
+void ClearDeviceOpens();
+
+// --- figures (pkbench_measure.cpp) ---
+struct Summary {
+    size_t count;
+    double medianMs;
+    double p99Ms;
+    double maxMs;
+};
+Summary Summarize(std::vector<double> values);
+std::string FormatSummary(const Summary &summary);
+
+// Per press: how many events fell between its injection and the next
+// press's, and the delay of the first of them.
+struct PressMatch {
+    int exactlyOne = 0;
+    int none = 0;
+    int several = 0;
+    std::vector<double> delaysMs;
+};
+PressMatch MatchToPresses(const std::vector<Ticks> &presses, std::vector<Ticks> events);
+std::vector<Ticks> DebugLineTimes(DWORD processId, const std::string &text);
+
+// Threads, handles and memory of another process, read inside the prefix.
+struct ProcessCounters {
+    int threads;
+    int handles;
+    SIZE_T privateBytes;
+    SIZE_T workingSetBytes;
+};
+ProcessCounters ReadProcessCounters(HANDLE process);
+int CountThreads(DWORD processId);
