@@ -4,12 +4,28 @@
 #include "pitchkeeper_shared.h"
 #include "settings.h"
 
-#include <stdio.h>
+#include <tlhelp32.h>
+
+static bool NoTaskToolRunning(void *)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    bool found = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found;
+         more = Process32Next(snapshot, &entry)) {
+        found = lstrcmpiA(entry.szExeFile, "SchTasks.exe") == 0;
+    }
+    CloseHandle(snapshot);
+    return !found;
+}
 
 void ControlWindowTest::SetUp()
 {
     ResetAppState();
     DeleteSettingsKey();
+    // task commands of the test before may still be on their way to the log
+    WaitUntil(NoTaskToolRunning, NULL, 10000);
     ClearRecordedTaskCommands();
     AppState.Instance = GetModuleHandleA(NULL);
     // as the installed program runs: the task tool is looked up here too

@@ -8,6 +8,8 @@
 #include "window_proc.h"
 
 #include <dwmapi.h>
+#include <stdlib.h>
+#include <string.h>
 
 static const char FrequencyWarning[] = "Frequency must be in the range of 1 ~ 10000!!!";
 static const char DurationWarning[] = "Duration must be in the range of 50 ~ 1000!!!";
@@ -222,6 +224,10 @@ TEST_F(ControlWindowTest, ShowRequestShowsTheWindowOnceWithTheCurrentValues)
     // minimized and restored, which sends none
     BOOL composition = TRUE;
     DwmIsCompositionEnabled(&composition);
+    const char *wanted = getenv("PK_WANTED_COMPOSITION");
+    if (wanted != NULL) {
+        ASSERT_EQ(composition, atoi(wanted)) << "started to take the other way";
+    }
     EXPECT_EQ(ShowWindowMessages, composition ? 2 : 1);
     EXPECT_EQ(AppState.ShowStepRunning, 0);
     EXPECT_EQ(ControlText(Window(), IDC_FREQUENCY_EDIT), "880");
@@ -291,4 +297,42 @@ TEST_F(ControlWindowTest, ClicksOnChecksAndOtherIdsChangeNoSetting)
     EXPECT_EQ(AppState.ActiveOutput, 1);
     EXPECT_EQ(SettingValue(PK_VALUE_SERVICE_STATUS), "1");
     EXPECT_EQ(SettingValue(PK_VALUE_OUTPUT_DEVICE), "0");
+}
+
+// Wine answers the composition query from the Windows version it reports
+// to a program: off for Windows 7, on for 8.1. Copies of this program,
+// started as each, run the show tests the two ways.
+static int RunShowTestsAs(const char *version, const char *composition)
+{
+    char program[MAX_PATH] = {};
+    GetModuleFileNameA(NULL, program, sizeof(program));
+    std::string key = std::string("Software\\Wine\\AppDefaults\\") + (strrchr(program, '\\') + 1);
+    RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "Version", REG_SZ, version,
+                    (DWORD)strlen(version) + 1);
+    SetEnvironmentVariableA("PK_WANTED_COMPOSITION", composition);
+    std::string commandLine = std::string("\"") + program +
+                              "\" --gtest_filter=ControlWindowTest.ShowRequest*:"
+                              "ControlWindowTest.ControlCenter*";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    int exitCode = -1;
+    if (CreateProcessA(program, &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                       &process)) {
+        exitCode = WaitForExit(process.hProcess, 120000);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    SetEnvironmentVariableA("PK_WANTED_COMPOSITION", NULL);
+    RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
+    return exitCode;
+}
+
+TEST(ShowStepWays, ShowTestsPassWithAndWithoutComposition)
+{
+    if (getenv("PK_WANTED_COMPOSITION") != NULL) {
+        GTEST_SKIP() << "already a copy";
+    }
+    EXPECT_EQ(RunShowTestsAs("win7", "0"), 0);
+    EXPECT_EQ(RunShowTestsAs("win81", "1"), 0);
 }

@@ -1,0 +1,214 @@
+// The real program's control window and tray icon, driven from outside:
+// second starts, Close, Control Center, and Stop from each of its sources.
+#include "pitchkeeper_shared.h"
+#include "tray_fixture.h"
+
+#include <string.h>
+
+#include <string>
+
+// control ids of the window, as a user's tools would see them
+enum {
+    FrequencyBox = 32601,
+    DurationBox = 32602,
+    BeepOnBox = 32502,
+    StopButton = 32505,
+    TrayIconMessage = WM_USER + 1,
+};
+
+struct VisibleWanted {
+    HWND Window;
+    bool Visible;
+};
+
+static bool VisibilityIs(void *context)
+{
+    VisibleWanted *wanted = (VisibleWanted *)context;
+    return (IsWindowVisible(wanted->Window) != FALSE) == wanted->Visible;
+}
+
+static bool WaitForVisibility(HWND window, bool visible)
+{
+    VisibleWanted wanted = {window, visible};
+    return WaitUntil(VisibilityIs, &wanted, 10000);
+}
+
+static HWND OpenMenuWindow()
+{
+    HWND menu = FindWindowA("#32768", NULL);
+    return menu != NULL && IsWindowVisible(menu) ? menu : NULL;
+}
+
+static bool MenuOpen(void *)
+{
+    return OpenMenuWindow() != NULL;
+}
+
+// The shell knows an icon by its window and id: changing the tip of an
+// icon that was never added or is removed fails.
+static bool TrayIconExists(HWND window)
+{
+    NOTIFYICONDATAA icon = {};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = window;
+    icon.uID = 0;
+    icon.uFlags = NIF_TIP;
+    lstrcpyA(icon.szTip, PK_WINDOW_TITLE);
+    return Shell_NotifyIconA(NIM_MODIFY, &icon) != FALSE;
+}
+
+class ControlWindowE2ETest : public ResidentTrayTest {
+protected:
+    HANDLE resident = NULL;
+    HWND window = NULL;
+
+    void StartResident()
+    {
+        resident = StartResidentTray();
+        ASSERT_NE(resident, (HANDLE)NULL);
+        window = FindWindowA(NULL, PK_WINDOW_TITLE);
+        ASSERT_NE(window, (HWND)NULL);
+    }
+
+    void TearDown() override
+    {
+        ResidentTrayTest::TearDown();
+        if (resident != NULL) {
+            CloseHandle(resident);
+        }
+    }
+
+    // a start without arguments, as the user makes it from the start menu
+    void SecondStart()
+    {
+        ASSERT_EQ(RunTray(""), 0);
+        ASSERT_TRUE(WaitForVisibility(window, true));
+    }
+
+    void CloseWindow()
+    {
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        ASSERT_TRUE(WaitForVisibility(window, false));
+    }
+
+    void ExpectStoppedCleanly()
+    {
+        EXPECT_EQ(WaitForExit(resident, 10000), 0);
+        EXPECT_FALSE(ResidentTrayExists());
+        EXPECT_FALSE(TrayIconExists(window)) << "the icon is removed";
+    }
+};
+
+// The show step takes one of two ways, by whether desktop composition is
+// on; Wine answers that query from the Windows version it reports to the
+// program: off for Windows 7, on for 8.1. With composition the show call
+// sends a nested WM_SHOWWINDOW that must not show the window again.
+class ShowStepTest : public ControlWindowE2ETest,
+                     public ::testing::WithParamInterface<const char *> {
+protected:
+    void SetUp() override
+    {
+        ControlWindowE2ETest::SetUp();
+        RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Pitchkeeper_x64.exe",
+                        "Version", REG_SZ, GetParam(), (DWORD)strlen(GetParam()) + 1);
+    }
+
+    void TearDown() override
+    {
+        ControlWindowE2ETest::TearDown();
+        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Pitchkeeper_x64.exe");
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutComposition, ShowStepTest,
+                         ::testing::Values("win7", "win81"));
+
+TEST_P(ShowStepTest, SecondStartShowsCurrentValuesKeepsUnappliedChecksAndControlCenterResetsThem)
+{
+    StartResident();
+    EXPECT_FALSE(IsWindowVisible(window)) << "created hidden";
+    SendTrayCommand(CMD_SET_FREQUENCY, 440);
+    SecondStart();
+    EXPECT_EQ(ControlText(window, FrequencyBox), "440");
+    EXPECT_EQ(ControlText(window, DurationBox), "50");
+    EXPECT_FALSE(IsIconic(window));
+    RECT frame = {};
+    GetWindowRect(window, &frame);
+    EXPECT_EQ(frame.left, 100);
+    EXPECT_EQ(frame.top, 100);
+    EXPECT_EQ(frame.right - frame.left, 380);
+    EXPECT_EQ(frame.bottom - frame.top, 220);
+
+    // typed but not applied, then closed
+    SendMessageA(GetDlgItem(window, BeepOnBox), BM_CLICK, 0, 0);
+    SetDlgItemTextA(window, FrequencyBox, "9");
+    CloseWindow();
+    EXPECT_EQ(ControlCheckState(window, BeepOnBox), BST_UNCHECKED);
+
+    SecondStart();
+    EXPECT_EQ(ControlText(window, FrequencyBox), "440") << "the boxes show the current values";
+    EXPECT_EQ(ControlCheckState(window, BeepOnBox), BST_UNCHECKED) << "checks keep their state";
+    EXPECT_EQ(SettingValue(PK_VALUE_SERVICE_STATUS), "1") << "nothing was applied";
+
+    SendTrayCommand(CMD_CONTROL_CENTER);
+    EXPECT_EQ(ControlCheckState(window, BeepOnBox), BST_CHECKED);
+    EXPECT_TRUE(IsWindowVisible(window));
+}
+
+TEST_F(ControlWindowE2ETest, CloseHidesTheWindowWhileTheIconStaysAndPressesStillBeep)
+{
+    StartResident();
+    SendTrayCommand(CMD_SWITCH_TO_SPEAKER);
+    SecondStart();
+    CloseWindow();
+    EXPECT_TRUE(IsWindow(window)) << "hidden, not destroyed";
+    EXPECT_TRUE(ResidentTrayExists());
+    EXPECT_TRUE(TrayIconExists(window));
+    ClearCapturedDebugLines();
+    InjectLeftClick();
+    EXPECT_TRUE(WaitForDebugLine("Beep"));
+}
+
+TEST_F(ControlWindowE2ETest, StopButtonEndsTheProgramWithCodeZero)
+{
+    StartResident();
+    SecondStart();
+    // a real click in the middle of the button
+    RECT button = {};
+    GetWindowRect(GetDlgItem(window, StopButton), &button);
+    ASSERT_TRUE(SetCursorPos((button.left + button.right) / 2, (button.top + button.bottom) / 2));
+    InjectLeftClick();
+    ExpectStoppedCleanly();
+}
+
+TEST_F(ControlWindowE2ETest, StopFromTheTrayMenuEndsTheProgramWithCodeZero)
+{
+    StartResident();
+    ASSERT_TRUE(TrayIconExists(window));
+    // what the shell sends for a left press on the icon
+    PostMessageA(window, TrayIconMessage, 0, WM_LBUTTONDOWN);
+    ASSERT_TRUE(WaitUntil(MenuOpen, NULL, 10000));
+    // the fourth item, "Stop Pitchkeeper", chosen by keyboard
+    for (int press = 0; press < 4; ++press) {
+        PostMessageA(window, WM_KEYDOWN, VK_DOWN, 0);
+    }
+    PostMessageA(window, WM_KEYDOWN, VK_RETURN, 0);
+    ExpectStoppedCleanly();
+}
+
+TEST_F(ControlWindowE2ETest, StopOptionEndsTheProgramWithCodeZero)
+{
+    StartResident();
+    EXPECT_EQ(RunTray("-stop"), 0);
+    ExpectStoppedCleanly();
+}
+
+TEST_F(ControlWindowE2ETest, AKilledProgramLeavesItsIconBehind)
+{
+    // shows that the icon checks above can fail: without Stop's removal the
+    // shell still knows the icon
+    StartResident();
+    TerminateProcess(resident, 1);
+    WaitForExit(resident, 10000);
+    EXPECT_TRUE(TrayIconExists(window));
+}
