@@ -203,18 +203,32 @@ TEST_F(ControlWindowTest, IconResourcesHoldTheNineImagesAndDifferOnlyAboveSixtee
         DestroyIcon(on);
         DestroyIcon(off);
     }
-    for (int group : {IDI_BEEP_ON, IDI_BEEP_OFF}) {
-        HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(group), RT_GROUP_ICON);
+    // GRPICONDIR: reserved, type, count, then 14-byte entries ending in the image id
+    std::vector<std::string> images[2];
+    const int groups[] = {IDI_BEEP_ON, IDI_BEEP_OFF};
+    for (int g = 0; g < 2; ++g) {
+        HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(groups[g]), RT_GROUP_ICON);
         ASSERT_NE(found, (HRSRC)NULL);
-        // GRPICONDIR: reserved, type, count, then 14-byte entries
         const BYTE *directory = (const BYTE *)LockResource(LoadResource(program, found));
-        WORD count = *(const WORD *)(directory + 4);
-        ASSERT_EQ(count, 9);
+        ASSERT_EQ(*(const WORD *)(directory + 4), 9);
         const int depths[] = {4, 8, 32};
         for (int i = 0; i < 9; ++i) {
             const BYTE *entry = directory + 6 + 14 * i;
-            EXPECT_EQ(entry[0], sizes[i % 3]) << group << " image " << i;
-            EXPECT_EQ(*(const WORD *)(entry + 6), depths[i / 3]) << group << " image " << i;
+            SCOPED_TRACE(std::to_string(groups[g]) + " image " + std::to_string(i));
+            EXPECT_EQ(entry[0], sizes[i % 3]);
+            EXPECT_EQ(*(const WORD *)(entry + 6), depths[i / 3]);
+            HRSRC image = FindResourceA(program, MAKEINTRESOURCEA(*(const WORD *)(entry + 12)),
+                                        RT_ICON);
+            ASSERT_NE(image, (HRSRC)NULL);
+            images[g].push_back(std::string((const char *)LockResource(LoadResource(program, image)),
+                                            SizeofResource(program, image)));
+        }
+    }
+    for (int i = 0; i < 9; ++i) {
+        if (sizes[i % 3] == 16) {
+            EXPECT_EQ(images[0][i], images[1][i]) << "the plain loudspeaker in both, image " << i;
+        } else {
+            EXPECT_NE(images[0][i], images[1][i]) << "image " << i;
         }
     }
 }
