@@ -120,6 +120,17 @@ TEST_F(SettingsLookupTest, DurationOfAnotherTypeReadsAsZero)
     EXPECT_EQ(ReadToneSettings().Duration, 0u);
 }
 
+// values stored with no data at all: an empty text, a RefCount of no bytes
+TEST_F(SettingsLookupTest, ValuesWithNoDataReadAsZero)
+{
+    AddUser(kAlice, "440", "1000");
+    fake::SetValue(scene::SettingsPathOf(kAlice), "frequency", REG_SZ, {});
+    Expect(0, 1000);
+    AddUser(kBob, "880", "2000");
+    fake::SetValue(scene::kProfileList + "\\" + kBob, "RefCount", REG_DWORD, {});
+    Expect(0, 1000);
+}
+
 // a name that does not fit the profile key path is passed over, rather than
 // reading RefCount from whatever key the shortened path names
 TEST_F(SettingsLookupTest, ProfileNameTooLongForThePathIsPassedOver)

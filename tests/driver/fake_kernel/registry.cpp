@@ -86,6 +86,14 @@ std::vector<UCHAR> Utf16(const std::string& text)
     return data;
 }
 
+// a value stored with no data has no bytes to copy, and no address for them either
+void CopyData(void* target, const UCHAR* data, size_t length)
+{
+    if (length != 0) {
+        std::memcpy(target, data, length);
+    }
+}
+
 bool IsString(ULONG type)
 {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
@@ -105,7 +113,7 @@ NTSTATUS WriteString(PUNICODE_STRING target, const UCHAR* data, size_t length)
     } else if (target->MaximumLength < length) {
         return STATUS_BUFFER_TOO_SMALL;
     }
-    std::memcpy(target->Buffer, data, length);
+    CopyData(target->Buffer, data, length);
     size_t characters = length / sizeof(WCHAR);
     if (characters > 0 && target->Buffer[characters - 1] == 0) {
         --characters;
@@ -119,7 +127,7 @@ NTSTATUS WriteString(PUNICODE_STRING target, const UCHAR* data, size_t length)
 NTSTATUS WriteOther(PVOID target, ULONG type, const UCHAR* data, size_t length)
 {
     if (length <= sizeof(ULONG)) {
-        std::memcpy(target, data, length);
+        CopyData(target, data, length);
         return STATUS_SUCCESS;
     }
     LONG size;
