@@ -17,15 +17,8 @@ class LookupCostTest : public KernelTest, public ::testing::WithParamInterface<s
 TEST_P(LookupCostTest, StaysWithinItsFigures)
 {
     const size_t profiles = GetParam();
-    const size_t systemAccounts = profiles > 3 ? 3 : 0;
-    const size_t candidates = profiles - systemAccounts;
-    if (systemAccounts != 0) {
-        scene::AddSystemAccounts();
-    }
-    for (size_t i = 0; i < candidates; ++i) {
-        scene::AddProfile("S-1-5-21-1-2-3-" + std::to_string(1000 + i), 0);
-    }
-    scene::AddUser("S-1-5-21-1-2-3-" + std::to_string(1000 + candidates - 1), "440", "1000");
+    const size_t candidates = profiles > 3 ? profiles - 3 : profiles;
+    scene::AddMachine(profiles);
 
     const ToneSettings settings = ReadToneSettings();
     EXPECT_EQ(settings.Frequency, 440u);

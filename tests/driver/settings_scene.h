@@ -43,4 +43,19 @@ inline void AddSystemAccounts()
     }
 }
 
+// A machine with this many profiles: from four profiles on, the three
+// built-in accounts and the rest users, else users only. Only the last user
+// is logged on, with 440 Hz and 1000 writes.
+inline void AddMachine(size_t profiles)
+{
+    const size_t users = profiles > 3 ? profiles - 3 : profiles;
+    if (users != profiles) {
+        AddSystemAccounts();
+    }
+    for (size_t i = 0; i + 1 < users; ++i) {
+        AddProfile("S-1-5-21-1-2-3-" + std::to_string(1000 + i), 0);
+    }
+    AddUser("S-1-5-21-1-2-3-" + std::to_string(1000 + users - 1), "440", "1000");
+}
+
 }  // namespace scene
