@@ -83,6 +83,9 @@ struct ModeFigures {
     PressMatch beeps;
     PressMatch opens;
     StormFigures storm;
+    // at start-up, after the paced presses (the level before the storm),
+    // and after the storm once its workers have ended
+    ProcessCounters atStart = {};
     ProcessCounters before = {};
     ProcessCounters after = {};
 };
@@ -256,7 +259,7 @@ ModeFigures RunMode(const Mode &mode, const Options &options)
     if (started && InstallBenchHook(LateHook)) {
         Sleep(500);
         DWORD processId = resident != NULL ? GetProcessId(resident) : 0;
-        figures.before = resident != NULL ? ReadProcessCounters(resident) : ProcessCounters{};
+        figures.atStart = resident != NULL ? ReadProcessCounters(resident) : ProcessCounters{};
         Injection injection = InjectPresses(options.presses, options.rate, NULL);
         CountContext wanted = {processId, injection.presses.size()};
         WaitUntil(AllBeepsArrived, &wanted, IsToneMode(mode) ? 3000 : 0);
@@ -266,6 +269,8 @@ ModeFigures RunMode(const Mode &mode, const Options &options)
         figures.beeps = MatchToPresses(injection.presses, DebugLineTimes(processId, "Beep"));
         figures.opens = MatchToPresses(injection.presses, DeviceOpens());
         if (IsToneMode(mode) && options.storm > 0) {
+            SettleThreads(processId, figures.atStart.threads);
+            figures.before = ReadProcessCounters(resident);
             figures.storm = RunStorm(options.storm, resident, figures.before.threads);
             figures.after = ReadProcessCounters(resident);
         }
@@ -317,6 +322,12 @@ void PrintHooks(const ModeFigures figures[])
     }
 }
 
+void PrintCounterRow(const char *output, const char *reading, const ProcessCounters &counters)
+{
+    printf("| %s | %s | %d | %d | %zu | %zu |\n", output, reading, counters.threads, counters.handles,
+           counters.privateBytes / 1024, counters.workingSetBytes / 1024);
+}
+
 double SecondsBetween(Ticks from, Ticks to)
 {
     return from != 0 && to != 0 ? TicksToMs(to - from) / 1000.0 : -1;
@@ -339,19 +350,18 @@ void PrintStorms(const ModeFigures figures[])
                SecondsBetween(storm.command.started, storm.command.exited), storm.peakThreads,
                storm.beeps, storm.opens, storm.settleSeconds);
     }
-    printf("\n### Resident process before the paced presses and after the storm\n\n");
-    printf("| output | threads before | after | handles before | after | private KB before | after | working set KB before | after |\n");
-    printf("|---|---|---|---|---|---|---|---|---|\n");
+    printf("\n### Resident process at start-up, before the storm (after the paced presses) and after it\n\n");
+    printf("| output | reading | threads | handles | private KB | working set KB |\n");
+    printf("|---|---|---|---|---|---|\n");
     for (size_t i = 0; i < sizeof(Modes) / sizeof(Modes[0]); i++) {
         const ModeFigures &mode = figures[i];
         if (!IsToneMode(Modes[i]) || mode.storm.presses == 0) {
             continue;
         }
-        printf("| %s | %d | %d | %d | %d | %zu | %zu | %zu | %zu |\n",
-               IsBuzzer(Modes[i]) ? "buzzer" : "speaker", mode.before.threads, mode.after.threads,
-               mode.before.handles, mode.after.handles, mode.before.privateBytes / 1024,
-               mode.after.privateBytes / 1024, mode.before.workingSetBytes / 1024,
-               mode.after.workingSetBytes / 1024);
+        const char *output = IsBuzzer(Modes[i]) ? "buzzer" : "speaker";
+        PrintCounterRow(output, "at start-up", mode.atStart);
+        PrintCounterRow(output, "before the storm", mode.before);
+        PrintCounterRow(output, "after the storm", mode.after);
     }
 }
 
