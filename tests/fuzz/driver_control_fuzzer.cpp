@@ -223,16 +223,17 @@ void SendOther(FuzzedDataProvider& in, PDRIVER_OBJECT driver)
     Require(major != IRP_MJ_CLOSE || SpeakerIsOff(), "a close leaves the speaker off");
 }
 
-// the next walk of the profile list finds one profile gone at some index
+// one profile is gone from some enumeration call on, also between the call
+// that asks for an entry's size and the one that fills it
 void ShrinkListDuringWalk(FuzzedDataProvider& in, const std::vector<std::string>& sids)
 {
     if (sids.empty()) {
         return;
     }
-    const ULONG at = in.ConsumeIntegralInRange<ULONG>(0, static_cast<ULONG>(sids.size()));
+    const size_t at = in.ConsumeIntegralInRange<size_t>(0, 2 * sids.size());
     const std::string gone = scene::kProfileList + "\\" + sids[in.ConsumeIntegralInRange<size_t>(0, sids.size() - 1)];
-    fake::OnEnumerate([at, gone](ULONG index) {
-        if (index == at) {
+    fake::OnEnumerate([at, gone, calls = size_t{0}](ULONG) mutable {
+        if (calls++ == at) {
             fake::DeleteKey(gone);
         }
     });
