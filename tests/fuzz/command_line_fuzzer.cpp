@@ -5,14 +5,13 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "command_line.h"
 #include "fake_win32.h"
+#include "fuzz_check.h"
 #include "pitchkeeper_shared.h"
 #include "window_proc.h"
 
@@ -22,14 +21,6 @@ constexpr size_t kMaxArguments = 12;
 constexpr size_t kQuotedBytes = 31;  // what a box may quote of an argument
 
 std::vector<int> rangeWarnings;
-
-void Require(bool condition, const char* what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "broken: %s\n", what);
-        std::abort();
-    }
-}
 
 std::wstring Known(FuzzedDataProvider& in)
 {

@@ -4,11 +4,10 @@
 // request is completed once with the status its code and input call for.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "fake_kernel.h"
+#include "fuzz_check.h"
 #include "settings_scene.h"
 
 extern "C" DRIVER_INITIALIZE DriverEntry;
@@ -23,15 +22,14 @@ constexpr size_t kMaxSteps = 12;
 // input take seconds without reaching any other code
 constexpr ULONG kMaxDelayWrites = 20000;
 
-void Require(bool condition, const char* what)
+// the misuses the fake kernel recorded, one a line
+std::string Faults()
 {
-    if (!condition) {
-        std::fprintf(stderr, "broken: %s\n", what);
-        for (const std::string& fault : fake::Faults()) {
-            std::fprintf(stderr, "fault: %s\n", fault.c_str());
-        }
-        std::abort();
+    std::string lines;
+    for (const std::string& fault : fake::Faults()) {
+        lines += "fault: " + fault + "\n";
     }
+    return lines;
 }
 
 std::string ProfileName(FuzzedDataProvider& in)
@@ -263,7 +261,7 @@ void Step(FuzzedDataProvider& in, PDRIVER_OBJECT driver, const std::vector<std::
     }
     fake::FailPoolAllocation(SIZE_MAX / 2);
     fake::ClearLogs();
-    Require(fake::Faults().empty(), "no misuse of a kernel routine");
+    Require(fake::Faults().empty(), "no misuse of a kernel routine", Faults());
     Require(fake::Pool().outstanding == 0, "every pool block is freed before the request completes");
     Require(fake::Registry().openHandles == 0, "every key handle is closed");
 }
@@ -287,7 +285,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Step(in, driver, sids);
     }
     fake::UnloadDriver(driver);
-    Require(fake::Faults().empty(), "unload leaves no timer or routine behind");
+    Require(fake::Faults().empty(), "unload leaves no timer or routine behind", Faults());
     Require(fake::Devices().empty(), "unload deletes the device");
     return 0;
 }

@@ -8,13 +8,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "app_state.h"
 #include "fake_win32.h"
+#include "fuzz_check.h"
 #include "pitchkeeper_shared.h"
 #include "resource.h"
 #include "settings.h"
@@ -25,14 +24,6 @@ constexpr size_t kMaxSetterCalls = 8;
 const char* const kNames[SettingSlotCount] = {PK_VALUE_FREQUENCY, PK_VALUE_DURATION, PK_VALUE_OUTPUT_DEVICE,
                                               PK_VALUE_SERVICE_STATUS, PK_VALUE_RUN_AT_STARTUP};
 const char* const kDefaults[SettingSlotCount] = {"2000", "25000", "0", "1", "1"};
-
-void Require(bool condition, const char* what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "broken: %s\n", what);
-        std::abort();
-    }
-}
 
 std::vector<BYTE> Data(FuzzedDataProvider& in)
 {
