@@ -202,13 +202,3 @@ TEST_F(ControlWindowE2ETest, StopOptionEndsTheProgramWithCodeZero)
     EXPECT_EQ(RunTray("-stop"), 0);
     ExpectStoppedCleanly();
 }
-
-TEST_F(ControlWindowE2ETest, AKilledProgramLeavesItsIconBehind)
-{
-    // shows that the icon checks above can fail: without Stop's removal the
-    // shell still knows the icon
-    StartResident();
-    TerminateProcess(resident, 1);
-    WaitForExit(resident, 10000);
-    EXPECT_TRUE(TrayIconExists(window));
-}
