@@ -114,29 +114,16 @@ static std::string ExpectedOptionTable()
 
 class CommandLineTest : public ResidentTrayTest {
 protected:
-    HANDLE resident = NULL;
-    HWND window = NULL;
-
     // speaker output, so that start-up installs no driver
     void StartResident(const char *frequency = "2000", const char *duration = "25000",
                        const char *beepOn = "0", const char *runAtStartup = "0")
     {
         WriteAllSettings(frequency, duration, "1", beepOn, runAtStartup);
-        resident = StartResidentTray();
-        ASSERT_NE(resident, (HANDLE)NULL);
-        window = FindWindowA(NULL, PK_WINDOW_TITLE);
+        ResidentTrayTest::StartResident();
         // start-up runs the task command of the stored state; only the
         // commands of the options under test are to be recorded
         ASSERT_TRUE(WaitForTaskCommandCount(1));
         ClearRecordedTaskCommands();
-    }
-
-    void TearDown() override
-    {
-        ResidentTrayTest::TearDown();
-        if (resident != NULL) {
-            CloseHandle(resident);
-        }
     }
 
     // Starts the program with these options, reads and dismisses the

@@ -59,25 +59,6 @@ static bool TrayIconExists(HWND window)
 
 class ControlWindowE2ETest : public ResidentTrayTest {
 protected:
-    HANDLE resident = NULL;
-    HWND window = NULL;
-
-    void StartResident()
-    {
-        resident = StartResidentTray();
-        ASSERT_NE(resident, (HANDLE)NULL);
-        window = FindWindowA(NULL, PK_WINDOW_TITLE);
-        ASSERT_NE(window, (HWND)NULL);
-    }
-
-    void TearDown() override
-    {
-        ResidentTrayTest::TearDown();
-        if (resident != NULL) {
-            CloseHandle(resident);
-        }
-    }
-
     // a start without arguments, as the user makes it from the start menu
     void SecondStart()
     {

@@ -100,7 +100,6 @@ static bool FileExists(const std::string &path)
 
 class DriverInstallTest : public ResidentTrayTest {
 protected:
-    HANDLE resident = NULL;
     std::string originalInf;
 
     void SetUp() override
@@ -118,9 +117,6 @@ protected:
     void TearDown() override
     {
         ResidentTrayTest::TearDown();
-        if (resident != NULL) {
-            CloseHandle(resident);
-        }
         ReplaceInf(originalInf);
         RemoveDriver();
     }

@@ -139,14 +139,12 @@ TEST_F(InstallerTest, SilentUninstallEndsTheProgramAndLeavesNothingButSettings)
 {
     ASSERT_EQ(Msiexec("/i"), 0);
     // the first run selects the buzzer, so start-up installs the driver service
-    HANDLE resident = StartResidentTray();
-    ASSERT_NE(resident, (HANDLE)NULL);
+    StartResident();
     ASSERT_TRUE(DriverServiceExists());
     ClearRecordedTaskCommands();
 
     ASSERT_EQ(Msiexec("/x"), 0);
     EXPECT_EQ(WaitForExit(resident, 10000), 0) << "the running instance is stopped";
-    CloseHandle(resident);
     ASSERT_TRUE(WaitForTaskCommandCount(1));
     EXPECT_EQ(RecordedTaskCommands().back(), PK_TASK_DELETE_COMMAND);
     ExpectNothingInstalled();

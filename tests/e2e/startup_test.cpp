@@ -7,22 +7,6 @@ static const char TaskCreateCommand[] = PK_TASK_CREATE_COMMAND;
 
 class StartupTest : public ResidentTrayTest {
 protected:
-    HANDLE resident = NULL;
-
-    void StartResident()
-    {
-        resident = StartResidentTray();
-        ASSERT_NE(resident, (HANDLE)NULL);
-    }
-
-    void TearDown() override
-    {
-        ResidentTrayTest::TearDown();
-        if (resident != NULL) {
-            CloseHandle(resident);
-        }
-    }
-
     void ExpectDefaults()
     {
         EXPECT_EQ(SettingValue(PK_VALUE_FREQUENCY), "2000");
@@ -70,7 +54,6 @@ TEST_F(StartupTest, StoredSettingsAreKeptAndTheTaskCommandRepeated)
 TEST_F(StartupTest, SecondStartShowsTheResidentWindowAndEnds)
 {
     StartResident();
-    HWND window = FindWindowA(NULL, PK_WINDOW_TITLE);
     ASSERT_FALSE(IsWindowVisible(window));
 
     EXPECT_EQ(RunTray(""), 0);
