@@ -69,26 +69,6 @@ void CreateMainWindow()
     AddTrayIcon();
 }
 
-void ShowStateOnCheckBox(HWND checkBox, BYTE state)
-{
-    if (state == 1) {
-        SendMessageA(checkBox, BM_SETCHECK, BST_CHECKED, 0);
-    } else if (state == 0) {
-        SendMessageA(checkBox, BM_SETCHECK, BST_UNCHECKED, 0);
-    }
-}
-
-void ShowActiveOutput()
-{
-    if (AppState.ActiveOutput == 1) {
-        CheckRadioButton(AppState.MainWindow, IDC_BEEP_FROM_SPEAKER, IDC_BEEP_FROM_BUZZER,
-                         IDC_BEEP_FROM_BUZZER);
-    } else if (AppState.ActiveOutput == 0) {
-        CheckRadioButton(AppState.MainWindow, IDC_BEEP_FROM_SPEAKER, IDC_BEEP_FROM_BUZZER,
-                         IDC_BEEP_FROM_SPEAKER);
-    }
-}
-
 static ATOM RegisterMainWindowClass()
 {
     // the window shows the beeping-on picture whatever the beep state

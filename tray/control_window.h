@@ -10,8 +10,3 @@ const int MainWindowWidth = 380;
 const int MainWindowHeight = 220;
 
 void CreateMainWindow();
-
-// Ticks the box for state 1 and clears it for 0; other states leave it.
-void ShowStateOnCheckBox(HWND checkBox, BYTE state);
-// Checks the radio button of the output in ActiveOutput.
-void ShowActiveOutput();

@@ -75,23 +75,39 @@ void SaveToneSettings(int frequency, int durationMs)
     RegCloseKey(key);
 }
 
+void ShowStateOnCheckBox(HWND checkBox, BYTE state)
+{
+    if (state == 1) {
+        SendMessageA(checkBox, BM_SETCHECK, BST_CHECKED, 0);
+    } else if (state == 0) {
+        SendMessageA(checkBox, BM_SETCHECK, BST_UNCHECKED, 0);
+    }
+}
+
+void ShowActiveOutput()
+{
+    if (AppState.ActiveOutput == 1) {
+        CheckRadioButton(AppState.MainWindow, IDC_BEEP_FROM_SPEAKER, IDC_BEEP_FROM_BUZZER,
+                         IDC_BEEP_FROM_BUZZER);
+    } else if (AppState.ActiveOutput == 0) {
+        CheckRadioButton(AppState.MainWindow, IDC_BEEP_FROM_SPEAKER, IDC_BEEP_FROM_BUZZER,
+                         IDC_BEEP_FROM_SPEAKER);
+    }
+}
+
 void SetOutputDevice(int value)
 {
     WriteStateValue(SlotOutputDevice, value);
-    if (value == 0) {
-        CheckRadioButton(AppState.MainWindow, IDC_BEEP_FROM_SPEAKER, IDC_BEEP_FROM_BUZZER,
-                         IDC_BEEP_FROM_BUZZER);
-        AppState.ActiveOutput = 1;
-    } else if (value == 1) {
-        CheckRadioButton(AppState.MainWindow, IDC_BEEP_FROM_SPEAKER, IDC_BEEP_FROM_BUZZER,
-                         IDC_BEEP_FROM_SPEAKER);
-        AppState.ActiveOutput = 0;
+    // stored 1 means the speaker, ActiveOutput 1 the buzzer
+    if (value == 0 || value == 1) {
+        AppState.ActiveOutput = value == 0 ? 1 : 0;
+        ShowActiveOutput();
     }
 }
 
 static void ShowBeepState(BYTE enabled, int iconId)
 {
-    SendMessageA(AppState.BeepOnCheckBox, BM_SETCHECK, enabled, 0);
+    ShowStateOnCheckBox(AppState.BeepOnCheckBox, enabled);
     AppState.TrayIconData.hIcon = LoadIconA(AppState.Instance, MAKEINTRESOURCEA(iconId));
     Shell_NotifyIconA(NIM_MODIFY, &AppState.TrayIconData);
     AppState.BeepEnabled = enabled;
@@ -111,7 +127,7 @@ static void ApplyRunAtStartup(BYTE enabled, LPCSTR taskCommand)
 {
     // the task tool runs on its own; nobody waits for its result
     WinExec(taskCommand, SW_HIDE);
-    SendMessageA(AppState.RunAtStartupCheckBox, BM_SETCHECK, enabled, 0);
+    ShowStateOnCheckBox(AppState.RunAtStartupCheckBox, enabled);
     AppState.RunAtStartupEnabled = enabled;
 }
 

@@ -41,6 +41,8 @@ typedef struct FakeSecurityAttributes* LPSECURITY_ATTRIBUTES;
 #define WM_USER 0x0400
 #define WM_COMMAND 0x0111
 #define BM_SETCHECK 0x00F1
+#define BST_UNCHECKED 0
+#define BST_CHECKED 1
 #define MB_OK 0x00000000u
 #define MB_ICONWARNING 0x00000030u
 #define SW_HIDE 0
