@@ -37,12 +37,18 @@ LRESULT ControlCheckState(HWND parent, int controlId);
 LRESULT SendTrayCommand(WORD commandId, LPARAM lParam = 0);
 
 // --- message boxes ---
-// Waits for a top-level dialog window (#32770) with this caption.
+// A visible top-level dialog window (#32770) with this caption, or NULL.
+HWND FindMessageBox(const char *caption);
+// Waits for such a box.
 HWND WaitForMessageBox(const char *caption, DWORD timeoutMs = 10000);
+// Read without messages, so also from the thread that owns the box.
 std::string MessageBoxText(HWND box);
 void DismissMessageBox(HWND box);
 // Waits for a box, returns its text and presses OK; "" when none appeared.
 std::string ReadAndDismissMessageBox(const char *caption, DWORD timeoutMs = 10000);
+
+// The open popup menu (#32768), or NULL.
+HWND OpenMenuWindow();
 
 // --- input ---
 void InjectMouseButton(DWORD flags);   // MOUSEEVENTF_LEFTDOWN etc.
@@ -77,4 +83,5 @@ bool WaitForTaskCommandCount(size_t count, DWORD timeoutMs = 5000);
 
 // --- files in the install folder ---
 std::string InstallFolder();
+bool FileExists(const std::string &path);
 std::string ReadTextFile(const std::string &path);   // "" when absent

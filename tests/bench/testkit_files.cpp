@@ -6,6 +6,11 @@
 
 static const char TaskLogPath[] = "C:\\pk-bench\\schtasks.log";
 
+bool FileExists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 std::string ReadTextFile(const std::string &path)
 {
     std::ifstream file(path, std::ios::binary);

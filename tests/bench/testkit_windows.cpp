@@ -51,6 +51,24 @@ LRESULT SendTrayCommand(WORD commandId, LPARAM lParam)
     return (LRESULT)result;
 }
 
+// Window texts are read without a message: the window's thread may be
+// waiting for the reading one, and a WM_GETTEXT would then never be answered.
+static std::string WindowTextOf(HWND window)
+{
+    wchar_t wide[512] = {};
+    InternalGetWindowText(window, wide, 512);
+    char text[512] = {};
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof(text), NULL, NULL);
+    return text;
+}
+
+static std::string ClassNameOf(HWND window)
+{
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof(name));
+    return name;
+}
+
 struct BoxSearch {
     const char *caption;
     HWND found;
@@ -59,11 +77,7 @@ struct BoxSearch {
 static BOOL CALLBACK MatchMessageBox(HWND window, LPARAM context)
 {
     BoxSearch *search = (BoxSearch *)context;
-    char className[64] = {};
-    char caption[256] = {};
-    GetClassNameA(window, className, sizeof(className));
-    GetWindowTextA(window, caption, sizeof(caption));
-    if (strcmp(className, "#32770") == 0 && strcmp(caption, search->caption) == 0 &&
+    if (ClassNameOf(window) == "#32770" && WindowTextOf(window) == search->caption &&
         IsWindowVisible(window)) {
         search->found = window;
         return FALSE;
@@ -71,14 +85,20 @@ static BOOL CALLBACK MatchMessageBox(HWND window, LPARAM context)
     return TRUE;
 }
 
+HWND FindMessageBox(const char *caption)
+{
+    BoxSearch search = {caption, NULL};
+    EnumWindows(MatchMessageBox, (LPARAM)&search);
+    return search.found;
+}
+
 HWND WaitForMessageBox(const char *caption, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
     for (;;) {
-        BoxSearch search = {caption, NULL};
-        EnumWindows(MatchMessageBox, (LPARAM)&search);
-        if (search.found != NULL || GetTickCount() - start >= timeoutMs) {
-            return search.found;
+        HWND box = FindMessageBox(caption);
+        if (box != NULL || GetTickCount() - start >= timeoutMs) {
+            return box;
         }
         Sleep(20);
     }
@@ -88,12 +108,8 @@ HWND WaitForMessageBox(const char *caption, DWORD timeoutMs)
 // a static control too, without text)
 static BOOL CALLBACK FindBoxText(HWND child, LPARAM context)
 {
-    char className[64] = {};
-    char text[512] = {};
-    GetClassNameA(child, className, sizeof(className));
-    GetWindowTextA(child, text, sizeof(text));
-    if (lstrcmpiA(className, "Static") == 0 && text[0] != '\0') {
-        *(std::string *)context = text;
+    if (lstrcmpiA(ClassNameOf(child).c_str(), "Static") == 0 && !WindowTextOf(child).empty()) {
+        *(std::string *)context = WindowTextOf(child);
         return FALSE;
     }
     return TRUE;
@@ -126,6 +142,12 @@ std::string ReadAndDismissMessageBox(const char *caption, DWORD timeoutMs)
     std::string text = MessageBoxText(box);
     DismissMessageBox(box);
     return text;
+}
+
+HWND OpenMenuWindow()
+{
+    HWND menu = FindWindowA("#32768", NULL);
+    return menu != NULL && IsWindowVisible(menu) ? menu : NULL;
 }
 
 void InjectMouseButton(DWORD flags)

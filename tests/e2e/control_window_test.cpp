@@ -33,12 +33,6 @@ static bool WaitForVisibility(HWND window, bool visible)
     return WaitUntil(VisibilityIs, &wanted, 10000);
 }
 
-static HWND OpenMenuWindow()
-{
-    HWND menu = FindWindowA("#32768", NULL);
-    return menu != NULL && IsWindowVisible(menu) ? menu : NULL;
-}
-
 static bool MenuOpen(void *)
 {
     return OpenMenuWindow() != NULL;

@@ -93,11 +93,6 @@ static void DisableService()
     CloseServiceHandle(manager);
 }
 
-static bool FileExists(const std::string &path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 class DriverInstallTest : public ResidentTrayTest {
 protected:
     std::string originalInf;

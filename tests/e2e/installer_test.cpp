@@ -59,11 +59,6 @@ static int InstalledProductCount()
     return count;
 }
 
-static bool FileExists(const std::string &path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 static std::string StartMenuShortcut(int folder)
 {
     char programs[MAX_PATH] = {};

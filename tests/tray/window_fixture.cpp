@@ -4,20 +4,10 @@
 #include "pitchkeeper_shared.h"
 #include "settings.h"
 
-#include <tlhelp32.h>
 
 static bool NoTaskToolRunning(void *)
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    bool found = false;
-    for (BOOL more = Process32First(snapshot, &entry); more && !found;
-         more = Process32Next(snapshot, &entry)) {
-        found = lstrcmpiA(entry.szExeFile, "SchTasks.exe") == 0;
-    }
-    CloseHandle(snapshot);
-    return !found;
+    return CountProcesses("SchTasks.exe") == 0;
 }
 
 void ControlWindowTest::SetUp()
@@ -68,8 +58,7 @@ void ControlWindowTest::ClickButton(int id)
 }
 
 ModalWatch::ModalWatch(std::vector<WPARAM> keys)
-    : menuKeys(std::move(keys)), windowThread(GetCurrentThreadId()), done(false),
-      thread(&ModalWatch::Run, this)
+    : menuKeys(std::move(keys)), done(false), thread(&ModalWatch::Run, this)
 {
 }
 
@@ -85,55 +74,6 @@ ModalRecord ModalWatch::Finish()
         thread.join();
     }
     return record;
-}
-
-// Window texts read without a message: the window's thread may be waiting
-// for this one, and a WM_GETTEXT would then never be answered.
-static std::string StoredText(HWND window)
-{
-    wchar_t wide[512] = {};
-    InternalGetWindowText(window, wide, 512);
-    char text[512] = {};
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof(text), NULL, NULL);
-    return text;
-}
-
-static std::string ClassNameOf(HWND window)
-{
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof(name));
-    return name;
-}
-
-static BOOL CALLBACK FindWarningBox(HWND window, LPARAM found)
-{
-    if (ClassNameOf(window) == "#32770" && StoredText(window) == "Warning" &&
-        IsWindowVisible(window)) {
-        *(HWND *)found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// the message text is the one static control that holds text
-static BOOL CALLBACK FindBoxText(HWND child, LPARAM text)
-{
-    if (lstrcmpiA(ClassNameOf(child).c_str(), "Static") == 0 && !StoredText(child).empty()) {
-        *(std::string *)text = StoredText(child);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-static bool WindowGone(void *window)
-{
-    return !IsWindow((HWND)window);
-}
-
-static HWND OpenMenuWindow()
-{
-    HWND menu = FindWindowA("#32768", NULL);
-    return menu != NULL && IsWindowVisible(menu) ? menu : NULL;
 }
 
 static bool MenuClosed(void *)
@@ -155,15 +95,11 @@ static std::vector<std::string> MenuItems(HMENU menu)
 void ModalWatch::Run()
 {
     while (!done) {
-        HWND box = NULL;
-        EnumThreadWindows(windowThread, FindWarningBox, (LPARAM)&box);
+        HWND box = FindMessageBox("Warning");
         if (box != NULL) {
-            std::string text;
-            EnumChildWindows(box, FindBoxText, (LPARAM)&text);
-            record.WarningTexts.push_back(text);
+            record.WarningTexts.push_back(MessageBoxText(box));
             record.WarningOwners.push_back(GetWindow(box, GW_OWNER));
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-            WaitUntil(WindowGone, box, 5000);
+            DismissMessageBox(box);
         }
         HWND menu = OpenMenuWindow();
         if (menu != NULL) {

@@ -49,7 +49,6 @@ private:
     void Run();
     void CloseMenu();
     std::vector<WPARAM> menuKeys;
-    DWORD windowThread;
     std::atomic<bool> done;
     ModalRecord record;
     std::thread thread;
