@@ -13,6 +13,9 @@ BENCH_CACHE=${PK_BENCH_CACHE:-$BENCH_ROOT/build/wine-template}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win64
+# "wine" is the bench's own 64-bit starter (bin/wine), for every script and
+# every program that scripts start through timeout and the like
+PATH=$BENCH_ROOT/tests/bench/bin:$PATH
 
 # The template prefix: booted once, with the virtual desktop configured
 # while no Wine process runs.
@@ -22,7 +25,7 @@ bench_make_template() {
         flock 9
         [ -f "$BENCH_CACHE/.ready" ] && exit 0
         rm -rf "$BENCH_CACHE"
-        WINEPREFIX=$BENCH_CACHE wineboot -i >/dev/null 2>&1
+        WINEPREFIX=$BENCH_CACHE wine wineboot -i >/dev/null 2>&1
         local reg="env WINEPREFIX=$BENCH_CACHE wine reg add"
         $reg 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
         $reg 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
