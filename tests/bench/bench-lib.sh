@@ -17,13 +17,26 @@ export WINEARCH=win64
 # every program that scripts start through timeout and the like
 PATH=$BENCH_ROOT/tests/bench/bin:$PATH
 
+# Whether this host runs 32-bit programs, natively or through the emulator
+# that tools/bootstrap registers where it cannot.
+bench_runs_32bit() {
+    /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# Wine sets up its 32-bit half only while booting a prefix, and only where
+# 32-bit programs run; a template made without it is made again once they do.
+bench_template_ready() {
+    [ -f "$BENCH_CACHE/.ready" ] || return 1
+    [ -f "$BENCH_CACHE/drive_c/windows/syswow64/kernel32.dll" ] || ! bench_runs_32bit
+}
+
 # The template prefix: booted once, with the virtual desktop configured
 # while no Wine process runs.
 bench_make_template() {
     mkdir -p "$(dirname "$BENCH_CACHE")"
     (
         flock 9
-        [ -f "$BENCH_CACHE/.ready" ] && exit 0
+        bench_template_ready && exit 0
         rm -rf "$BENCH_CACHE"
         WINEPREFIX=$BENCH_CACHE wine wineboot -i >/dev/null 2>&1
         local reg="env WINEPREFIX=$BENCH_CACHE wine reg add"
