@@ -16,6 +16,12 @@ export WINEARCH=win64
 # "wine" is the bench's own 64-bit starter (bin/wine), for every script and
 # every program that scripts start through timeout and the like
 PATH=$BENCH_ROOT/tests/bench/bin:$PATH
+# Where 32-bit programs run through qemu-i386 (see tools/bootstrap): a guest
+# address space just over 2 GB. Wine's 32-bit side reserves everything above
+# 2 GB in 64 KB pieces, each a host call for the emulator, which takes
+# minutes per process with the default 4 GB; the 16 MB above 2 GB hold the
+# emulator's own stack. Hosts that run 32-bit programs natively ignore it.
+export QEMU_RESERVED_VA=0x81000000
 
 # Whether this host runs 32-bit programs, natively or through the emulator
 # that tools/bootstrap registers where it cannot.
