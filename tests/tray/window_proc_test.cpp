@@ -162,6 +162,7 @@ TEST_F(ControlWindowTest, ValueCommandsTakeTheOtherHalfFromTheStoredSettings)
     AppState.CurrentDurationMs = 70;
     Command(CMD_SET_FREQUENCY, 300);
     EXPECT_EQ(SettingValue(PK_VALUE_DURATION), "25000");
+    EXPECT_EQ(SpeakerTone(), "Beep 300 70") << "a press sounds the current values";
     AppState.CurrentFrequency = 999;
     Command(CMD_SET_DURATION, 200);
     EXPECT_EQ(SettingValue(PK_VALUE_FREQUENCY), "300");
