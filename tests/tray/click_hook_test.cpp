@@ -2,6 +2,7 @@
 // would deliver.
 #include "app_state.h"
 #include "click_hook.h"
+#include "system_call_log.h"
 #include "testkit.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@ protected:
         AppState.ActiveOutput = 0;   // speaker: Beep returns at once under Wine
         StartDebugCapture();
         ClearCapturedDebugLines();
+        ClearSystemCalls();
     }
 
     int WorkersAfter(int code, WPARAM message)
@@ -25,8 +27,16 @@ protected:
     }
 };
 
+// Wine makes no DOS name this long, so every open defines it first
+static const std::vector<std::string> OpenOfTheDevice = {
+    "DefineDosDeviceA 1 VELMORABEEP \\Device\\VELMORABEEP",
+    "CreateFileA \\\\.\\VELMORABEEP 0x12019F 0 NULL 3 0x0 NULL",
+};
+
 TEST_F(ClickHookTest, OnlyLeftButtonDownStartsAWorker)
 {
+    AppState.CurrentFrequency = 440;
+    AppState.CurrentDurationMs = 120;
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN), 1);
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONUP), 1);
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_RBUTTONDOWN), 1);
@@ -34,6 +44,7 @@ TEST_F(ClickHookTest, OnlyLeftButtonDownStartsAWorker)
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_MOUSEWHEEL), 1);
     // only the low 16 bits name the message; the code is not looked at
     EXPECT_EQ(WorkersAfter(-1, 0x10000 | WM_LBUTTONDOWN), 2);
+    EXPECT_EQ(SystemCalls(), std::vector<std::string>(2, "Beep 440 120"));
 }
 
 TEST_F(ClickHookTest, NoWorkerWhileBeepingIsOff)
@@ -48,5 +59,21 @@ TEST_F(ClickHookTest, BuzzerWithoutDriverIsSilent)
 {
     AppState.ActiveOutput = 1;
     EXPECT_EQ(OpenBeepDevice(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(SystemCalls(), OpenOfTheDevice);
+    ClearSystemCalls();
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN), 1);
+    EXPECT_EQ(SystemCalls(), OpenOfTheDevice) << "no request without a handle";
+}
+
+TEST_F(ClickHookTest, BuzzerRequestIsEightZeroBytesAndTheHandleIsClosedAfterIt)
+{
+    AppState.ActiveOutput = 1;
+    StandInForDevices(true);
+    BeepWorker(NULL);
+    StandInForDevices(false);
+    std::vector<std::string> expected = OpenOfTheDevice;
+    expected.push_back("DeviceIoControl device 0x10000 in 0000000000000000 8 out NULL 0 "
+                       "returned given overlapped NULL");
+    expected.push_back("CloseHandle device");
+    EXPECT_EQ(SystemCalls(), expected);
 }

@@ -5,6 +5,7 @@
 #include "pitchkeeper_shared.h"
 #include "resource.h"
 #include "settings.h"
+#include "system_call_log.h"
 #include "window_proc.h"
 
 #include <direct.h>
@@ -153,6 +154,7 @@ TEST_F(ControlWindowTest, StoredSettingsAreShownWithTheDurationDividedBy500)
     EXPECT_EQ(ControlCheckState(Window(), IDC_BEEP_FROM_SPEAKER), BST_CHECKED);
     EXPECT_EQ(ControlCheckState(Window(), IDC_BEEP_FROM_BUZZER), BST_UNCHECKED);
     EXPECT_EQ(AppState.TrayIconData.hIcon, ProgramIcon(IDI_BEEP_OFF));
+    EXPECT_EQ(SpeakerTone(), "Beep 440 60");
 }
 
 TEST_F(ControlWindowTest, StoredFrequencyIsShownAsStoredAndReadAsTheBoxReadsIt)
@@ -252,7 +254,8 @@ TEST_F(ControlWindowTest, MenuResourceHoldsThePopupWithItsThreeItems)
     DestroyMenu(resource);
 }
 
-TEST_F(ControlWindowTest, FailedClassRegistrationIsLoggedAndCreatesNothing)
+// error.txt is written to the current folder, here a folder of its own
+static void EnterEmptyLogFolder()
 {
     char folder[MAX_PATH] = {};
     GetTempPathA(sizeof(folder), folder);
@@ -260,6 +263,11 @@ TEST_F(ControlWindowTest, FailedClassRegistrationIsLoggedAndCreatesNothing)
     CreateDirectoryA(folder, NULL);
     ASSERT_TRUE(SetCurrentDirectoryA(folder));
     DeleteFileA("error.txt");
+}
+
+TEST_F(ControlWindowTest, FailedClassRegistrationIsLoggedAndCreatesNothing)
+{
+    EnterEmptyLogFolder();
     // the class name is taken already
     WNDCLASSEXA taken = {};
     taken.cbSize = sizeof(taken);
@@ -273,5 +281,31 @@ TEST_F(ControlWindowTest, FailedClassRegistrationIsLoggedAndCreatesNothing)
     EXPECT_EQ(AppState.MainWindow, (HWND)NULL);
     EXPECT_EQ(AppState.TrayIconData.cbSize, 0u) << "no tray icon";
     EXPECT_EQ(ReadTextFile("error.txt"), "RegisterClassEx ERROR CODE = 1410\r\n");
+    SetCurrentDirectoryA(InstallFolder().c_str());
+}
+
+// what a failing CreateWindowExA does to the control window: no window
+static LRESULT CALLBACK RefuseControlWindow(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND) {
+        LPCSTR className = ((CBT_CREATEWNDA *)lParam)->lpcs->lpszClass;
+        if (!IS_INTRESOURCE(className) && strcmp(className, PK_WINDOW_CLASS) == 0) {
+            return 1;
+        }
+    }
+    return CallNextHookEx(NULL, code, wParam, lParam);
+}
+
+TEST_F(ControlWindowTest, FailedWindowCreationIsLoggedAndAddsNoIcon)
+{
+    LoadSettings();
+    EnterEmptyLogFolder();
+    ClearSystemCalls();
+    HHOOK hook = SetWindowsHookExA(WH_CBT, RefuseControlWindow, NULL, GetCurrentThreadId());
+    CreateMainWindow();
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(AppState.MainWindow, (HWND)NULL);
+    EXPECT_EQ(ReadTextFile("error.txt"), "hWnd ERROR CODE = 1400\r\n");
+    EXPECT_TRUE(SystemCalls("Shell_NotifyIconA").empty()) << "no tray icon";
     SetCurrentDirectoryA(InstallFolder().c_str());
 }

@@ -1,8 +1,10 @@
 #include "window_fixture.h"
 
+#include "click_hook.h"
 #include "control_window.h"
 #include "pitchkeeper_shared.h"
 #include "settings.h"
+#include "system_call_log.h"
 
 
 static bool NoTaskToolRunning(void *)
@@ -17,6 +19,7 @@ void ControlWindowTest::SetUp()
     // task commands of the test before may still be on their way to the log
     WaitUntil(NoTaskToolRunning, NULL, 10000);
     ClearRecordedTaskCommands();
+    ClearSystemCalls();
     AppState.Instance = GetModuleHandleA(NULL);
     // as the installed program runs: the task tool is looked up here too
     SetCurrentDirectoryA(InstallFolder().c_str());
@@ -55,6 +58,18 @@ void ControlWindowTest::SetBoxText(int id, const char *text)
 void ControlWindowTest::ClickButton(int id)
 {
     SendDlgItemMessageA(AppState.MainWindow, id, BM_CLICK, 0, 0);
+}
+
+// the press's worker, run on the test's thread
+std::string ControlWindowTest::SpeakerTone()
+{
+    BYTE output = AppState.ActiveOutput;
+    AppState.ActiveOutput = 0;
+    ClearSystemCalls();
+    BeepWorker(NULL);
+    AppState.ActiveOutput = output;
+    std::vector<std::string> calls = SystemCalls();
+    return calls.size() == 1 ? calls[0] : "not one call";
 }
 
 ModalWatch::ModalWatch(std::vector<WPARAM> keys)

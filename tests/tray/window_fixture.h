@@ -24,6 +24,8 @@ protected:
     LRESULT Command(WORD id, LPARAM lParam = 0);
     void SetBoxText(int id, const char *text);
     void ClickButton(int id);
+    // what a press would hand Beep now through the speaker, "Beep <Hz> <ms>"
+    std::string SpeakerTone();
 };
 
 // What the window procedure showed in its modal loops while a watch ran.

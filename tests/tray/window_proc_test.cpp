@@ -5,6 +5,7 @@
 #include "pitchkeeper_shared.h"
 #include "resource.h"
 #include "settings.h"
+#include "system_call_log.h"
 #include "window_proc.h"
 
 #include <dwmapi.h>
@@ -39,6 +40,7 @@ TEST_F(ApplyTest, ValuesAtTheEndsOfTheRangesAreStoredWithoutWarning)
         EXPECT_EQ(SettingValue(PK_VALUE_DURATION), c.storedDuration);
         EXPECT_EQ(AppState.CurrentFrequency, atoi(c.frequency));
         EXPECT_EQ(AppState.CurrentDurationMs, atoi(c.duration));
+        EXPECT_EQ(SpeakerTone(), std::string("Beep ") + c.frequency + " " + c.duration);
     }
 }
 
@@ -61,6 +63,7 @@ TEST_F(ApplyTest, ValuesJustOutsideTheRangesBringTheirWarningAndAreNotTaken)
         EXPECT_EQ(SettingValue(PK_VALUE_DURATION), "25000");
         EXPECT_EQ(AppState.CurrentFrequency, 2000);
         EXPECT_EQ(AppState.CurrentDurationMs, 50);
+        EXPECT_EQ(SpeakerTone(), "Beep 2000 50");
     }
 }
 
@@ -99,6 +102,10 @@ TEST_F(ApplyTest, BothValuesWrongWarnInOrderRewriteTheOldOnesAndStillApplyTheChe
     ASSERT_EQ(warnings.size(), 2u);
     EXPECT_EQ(warnings[0], FrequencyWarning);
     EXPECT_EQ(warnings[1], DurationWarning);
+    EXPECT_EQ(SystemCalls("MessageBoxA"),
+              (std::vector<std::string>{
+                  std::string("MessageBoxA owned \"") + FrequencyWarning + "\" \"Warning\" 0x30",
+                  std::string("MessageBoxA owned \"") + DurationWarning + "\" \"Warning\" 0x30"}));
     EXPECT_EQ(SettingValue(PK_VALUE_FREQUENCY), "2000");
     EXPECT_EQ(SettingValue(PK_VALUE_DURATION), "25000");
     EXPECT_EQ(AppState.BeepEnabled, 0);
@@ -134,6 +141,7 @@ TEST_F(ControlWindowTest, SetFrequencyTakesTheLow16BitsOfLParam)
     EXPECT_EQ(SettingValue(PK_VALUE_FREQUENCY), "440");
     EXPECT_EQ(SettingValue(PK_VALUE_DURATION), "25000");
     EXPECT_EQ(ControlText(Window(), IDC_FREQUENCY_EDIT), "440");
+    EXPECT_EQ(SpeakerTone(), "Beep 440 50");
 }
 
 TEST_F(ControlWindowTest, SetDurationStoresMillisecondsTimes500)
@@ -144,6 +152,7 @@ TEST_F(ControlWindowTest, SetDurationStoresMillisecondsTimes500)
     EXPECT_EQ(SettingValue(PK_VALUE_DURATION), "60000");
     EXPECT_EQ(SettingValue(PK_VALUE_FREQUENCY), "2000");
     EXPECT_EQ(ControlText(Window(), IDC_DURATION_EDIT), "120");
+    EXPECT_EQ(SpeakerTone(), "Beep 2000 120");
 }
 
 TEST_F(ControlWindowTest, ValueCommandsTakeTheOtherHalfFromTheStoredSettings)
@@ -153,6 +162,7 @@ TEST_F(ControlWindowTest, ValueCommandsTakeTheOtherHalfFromTheStoredSettings)
     AppState.CurrentDurationMs = 70;
     Command(CMD_SET_FREQUENCY, 300);
     EXPECT_EQ(SettingValue(PK_VALUE_DURATION), "25000");
+    EXPECT_EQ(SpeakerTone(), "Beep 300 70") << "a press sounds the current values";
     AppState.CurrentFrequency = 999;
     Command(CMD_SET_DURATION, 200);
     EXPECT_EQ(SettingValue(PK_VALUE_FREQUENCY), "300");
@@ -177,11 +187,15 @@ TEST_F(ControlWindowTest, DurationsTooLongForTheSettingsSlotAreRefused)
 TEST_F(ControlWindowTest, StateCommandsCallTheSetters)
 {
     CreateWindowFromStoredSettings();
+    ClearSystemCalls();
     Command(CMD_BEEP_OFF);
     EXPECT_EQ(SettingValue(PK_VALUE_SERVICE_STATUS), "0");
     EXPECT_EQ(ControlCheckState(Window(), IDC_BEEP_ON), BST_UNCHECKED);
+    EXPECT_EQ(SystemCalls(), std::vector<std::string>{"Shell_NotifyIconA 1 icon 102"});
+    ClearSystemCalls();
     Command(CMD_BEEP_ON);
     EXPECT_EQ(SettingValue(PK_VALUE_SERVICE_STATUS), "1");
+    EXPECT_EQ(SystemCalls(), std::vector<std::string>{"Shell_NotifyIconA 1 icon 101"});
     Command(CMD_SWITCH_TO_SPEAKER);
     EXPECT_EQ(SettingValue(PK_VALUE_OUTPUT_DEVICE), "1");
     EXPECT_EQ(ControlCheckState(Window(), IDC_BEEP_FROM_SPEAKER), BST_CHECKED);
