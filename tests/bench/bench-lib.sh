@@ -50,6 +50,9 @@ bench_make_template() {
         $reg 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
         $reg 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
         WINEPREFIX=$BENCH_CACHE wineserver -w
+        # caption buttons are drawn with Marlett, which this Wine finds only
+        # in the Windows fonts folder, not in fonts-wine's own
+        cp /usr/share/wine/fonts/marlett.ttf "$BENCH_CACHE/drive_c/windows/Fonts/"
         touch "$BENCH_CACHE/.ready"
     ) 9>"$BENCH_CACHE.lock"
 }
