@@ -187,6 +187,21 @@ def check_files_lie_in_locked_folders(package):
             fail(f"{row['FileName']} is installed into {folder}, outside the locked folders")
 
 
+def check_uninstall_actions_run_in_the_script(package):
+    """Windows Installer refuses a deferred action outside InstallInitialize
+    to InstallFinalize; the uninstall steps also need the files still there."""
+    sequence = {row["Action"]: int(row["Sequence"])
+                for row in export_table(package, "InstallExecuteSequence")}
+    steps = ["StopRunningInstance", "DeleteLogonTask", "StopDriverService",
+             "RemoveDriverService", "RemoveDriverFile"]
+    numbers = [sequence.get(step, -1) for step in steps]
+    in_order = numbers == sorted(set(numbers))
+    if not (in_order and sequence["InstallInitialize"] < numbers[0]
+            and numbers[-1] < sequence["RemoveFiles"]):
+        fail(f"uninstall steps at {numbers}, not in order between InstallInitialize "
+             f"{sequence['InstallInitialize']} and RemoveFiles {sequence['RemoveFiles']}")
+
+
 def main(package):
     # Windows Installer reads MsiLockPermissionsEx from version 5.0 on, and
     # refuses a package that also holds the older LockPermissions table
@@ -196,6 +211,7 @@ def main(package):
         fail("the package also holds a LockPermissions table")
     check_lock_rows(package)
     check_files_lie_in_locked_folders(package)
+    check_uninstall_actions_run_in_the_script(package)
     if failures:
         print(f"{len(failures)} check(s) failed")
         return 1
