@@ -96,7 +96,22 @@ bench_up() {
     export WINEPREFIX=$BENCH_DIR/prefix
     cp -a "$BENCH_CACHE" "$WINEPREFIX"
     bench_start_display || return 1
+    bench_watch_owner
     bench_install_files
+}
+
+# CTest ends a test that runs past its time limit by killing it and every
+# process below it, which no trap sees: the prefix would stay on disk and
+# Wine's server could live on. A watcher that is nobody's child (the
+# subshell that starts it ends at once) finishes the tear-down once this
+# script is gone.
+bench_watch_owner() {
+    (
+        BENCH_OWNER=$$ BENCH_XVFB_PID=$BENCH_XVFB_PID BENCH_DIR=$BENCH_DIR setsid bash -c '
+            source "$0"
+            while kill -0 "$BENCH_OWNER" 2>/dev/null; do sleep 1; done
+            [ -d "$BENCH_DIR" ] && bench_down' "${BASH_SOURCE[0]}" </dev/null >/dev/null 2>&1 &
+    )
 }
 
 bench_down() {
