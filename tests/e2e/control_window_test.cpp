@@ -115,7 +115,11 @@ TEST_P(ShowStepTest, SecondStartShowsCurrentValuesKeepsUnappliedChecksAndControl
     EXPECT_EQ(frame.bottom - frame.top, 220);
 
     // typed but not applied, then closed
-    SendMessageA(GetDlgItem(window, BeepOnBox), BM_CLICK, 0, 0);
+    // bounded, like every message this test sends: a resident that stops
+    // answering fails the test instead of holding it
+    ASSERT_NE(SendMessageTimeoutA(GetDlgItem(window, BeepOnBox), BM_CLICK, 0, 0, SMTO_NORMAL,
+                                  10000, NULL),
+              0);
     SetDlgItemTextA(window, FrequencyBox, "9");
     CloseWindow();
     EXPECT_EQ(ControlCheckState(window, BeepOnBox), BST_UNCHECKED);
