@@ -21,6 +21,8 @@ constexpr UCHAR kDiagnosticMark = 0x66;
 constexpr ULONG kTimerClockHz = 1193180;
 constexpr ULONG kFallbackFrequency = 200;
 constexpr ULONG kFallbackCount = 1;
+// the longest tone the tray program can store: 19,999 ms x 500 (seven digits)
+constexpr ULONG kLongestCount = 9999500;
 constexpr UCHAR kStopDivisor = 0x3A;  // about 20572 Hz, above hearing
 constexpr ULONG kStopDelayPasses = 65535;
 constexpr LONGLONG kRelativeUnitsPerMs = -10000;  // negative: relative, in 100 ns units
@@ -54,6 +56,18 @@ void DelayWrites(ULONG count)
     for (ULONG i = 0; i < count; ++i) {
         PortWrite(kDelayPort, 0);
     }
+}
+
+// The count comes from text the user can write, and the delay loop holds the
+// requesting thread until it ends: a count above the tray program's longest
+// is cut to it. A count of 2^31 or more is what a negative text such as "-1"
+// converts to; it is no length at all and gets the fallback count.
+ULONG BoundedCount(ULONG duration)
+{
+    if (static_cast<LONG>(duration) < 0) {
+        return kFallbackCount;
+    }
+    return duration < kLongestCount ? duration : kLongestCount;
 }
 
 // stops the timer and waits for a run of its routine that was already queued,
@@ -112,7 +126,7 @@ TONE_PAGED void SoundTone(ULONG frequency, ULONG duration)
     DbgPrint("TONEKD:integer decimal LSB is :%d \n", low);
     DbgPrint("TONEKD:integer hex LSB is :%x \n", low);
     LoadDivisor(static_cast<UCHAR>(low), static_cast<UCHAR>(high));
-    DelayWrites(duration);
+    DelayWrites(BoundedCount(duration));
     SpeakerOff();
 }
 

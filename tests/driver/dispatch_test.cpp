@@ -124,6 +124,26 @@ TEST_F(LoadedDriverTest, ValidRequestSoundsTheUsersSettingsNotItsOwnFields)
     fake::UnloadDriver(driver);
 }
 
+// a user can store any text as her duration: no request writes longer than
+// the tray program's longest tone, and a negative one plays the fallback
+TEST_F(LoadedDriverTest, StoredDurationsOutsideTheTrayProgramsRangeAreBounded)
+{
+    struct Case {
+        const char* stored;
+        const char* printed;  // the converted number, as "%d" prints it
+        size_t writes;
+    };
+    scene::AddUser("S-1-5-21-1-2-3-1001", "750", "1000");
+    for (const Case& c :
+         {Case{"-1", "-1", 1}, Case{"2147483648", "-2147483648", 1}, Case{"9999500", "9999500", 9999500}}) {
+        fake::SetString(scene::SettingsPathOf("S-1-5-21-1-2-3-1001"), "duration", c.stored);
+        fake::ClearLogs();
+        EXPECT_EQ(fake::DeviceControl(driver, kBeep, fake::BeepInput(0, 0)).status, STATUS_SUCCESS) << c.stored;
+        EXPECT_EQ(CountWrites(0xED), c.writes) << c.stored;
+        EXPECT_EQ(fake::DebugLines().at(4), std::string("TONEKD:The duration integer item is :") + c.printed + " \n");
+    }
+}
+
 TEST_F(LoadedDriverTest, WithoutSettingsTheToneFallsBackTo200HzAndOneWrite)
 {
     fake::DeviceControl(driver, kBeep, fake::BeepInput(0, 0));

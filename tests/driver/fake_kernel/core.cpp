@@ -67,6 +67,19 @@ PVOID Allocate(size_t bytes, POOL_TYPE type)
     return block;
 }
 
+// far more accesses than the longest tone and the stop routine make together:
+// a delay loop that would not end stops the program before it fills memory
+constexpr size_t kPortLogLimit = size_t{1} << 24;
+
+void LogPortAccess(const PortAccess& access)
+{
+    if (S().portLog.size() >= kPortLogLimit) {
+        std::fprintf(stderr, "fake kernel: more than %zu port accesses since the log was cleared\n", kPortLogLimit);
+        std::abort();
+    }
+    S().portLog.push_back(access);
+}
+
 bool Inside(const void* address, const void* start, size_t size)
 {
     auto a = reinterpret_cast<uintptr_t>(address);
@@ -332,13 +345,13 @@ UCHAR __inbyte(USHORT port)
 {
     auto it = S().ports.find(port);
     const UCHAR value = it == S().ports.end() ? 0xFF : it->second;
-    S().portLog.push_back(fake::PortAccess{port, value, false});
+    fake::LogPortAccess(fake::PortAccess{port, value, false});
     return value;
 }
 
 VOID __outbyte(USHORT port, UCHAR data)
 {
-    S().portLog.push_back(fake::PortAccess{port, data, true});
+    fake::LogPortAccess(fake::PortAccess{port, data, true});
     S().ports[port] = data;
 }
 
