@@ -198,6 +198,19 @@ TONE_PAGED NTSTATUS QuerySettingsTexts(PUNICODE_STRING settingsPath, PUNICODE_ST
     return RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, TerminatedPath(settingsPath), table, nullptr, nullptr);
 }
 
+// The query reports Length as the value's size less one character, whatever
+// the value holds: 0xFFFE for an empty value, over storage of no bytes. Only
+// the size of the storage it allocated is taken: the text is all of it but an
+// odd byte and one terminating zero.
+void FitTextToStorage(PUNICODE_STRING text)
+{
+    USHORT length = static_cast<USHORT>(text->MaximumLength & ~1u);
+    if (length != 0 && text->Buffer[length / sizeof(WCHAR) - 1] == L'\0') {
+        length = static_cast<USHORT>(length - sizeof(WCHAR));
+    }
+    text->Length = length;
+}
+
 // as far as the leading decimal digits go; 0 when there are none
 ULONG TextToNumber(PCUNICODE_STRING text)
 {
@@ -226,7 +239,10 @@ TONE_PAGED ToneSettings ReadToneSettings()
 
     UNICODE_STRING durationText = {};
     UNICODE_STRING frequencyText = {};
-    if (NT_SUCCESS(QuerySettingsTexts(&settingsPath, &durationText, &frequencyText))) {
+    const NTSTATUS status = QuerySettingsTexts(&settingsPath, &durationText, &frequencyText);
+    FitTextToStorage(&durationText);
+    FitTextToStorage(&frequencyText);
+    if (NT_SUCCESS(status)) {
         DbgPrint("TONEKD: Query the item successfully\n");
         DbgPrint("TONEKD:The duration item is :%wZ \n", &durationText);
         DbgPrint("TONEKD:The frequency item is :%wZ \n", &frequencyText);

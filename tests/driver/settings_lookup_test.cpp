@@ -131,6 +131,43 @@ TEST_F(SettingsLookupTest, ValuesWithNoDataReadAsZero)
     Expect(0, 1000);
 }
 
+struct StoredText {
+    const char* name;
+    std::vector<UCHAR> data;
+    const char* read;  // the text as printed
+    ULONG number;
+};
+
+class StoredTextTest : public SettingsLookupTest, public ::testing::WithParamInterface<StoredText> {};
+
+// The query reports a text's Length as its size less one character, whatever
+// the data holds (0xFFFE for an empty value); the fake reports it the same way
+// over storage of exactly the data's size, so a read past it stops the test.
+TEST_P(StoredTextTest, IsReadWithinTheStorageTheQueryAllocated)
+{
+    const StoredText& c = GetParam();
+    AddProfile(kAlice, 1);
+    fake::SetValue(scene::SettingsPathOf(kAlice), "duration", REG_SZ, c.data);
+    fake::SetValue(scene::SettingsPathOf(kAlice), "frequency", REG_SZ, c.data);
+    Expect(c.number, c.number);
+    const auto& lines = fake::DebugLines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[2], std::string("TONEKD:The duration item is :") + c.read + " \n");
+    EXPECT_EQ(lines[3], std::string("TONEKD:The frequency item is :") + c.read + " \n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, StoredTextTest,
+    ::testing::Values(StoredText{"Terminated", {'7', 0, '5', 0, '0', 0, 0, 0}, "750", 750},
+                      StoredText{"NoBytes", {}, "", 0},
+                      StoredText{"OneByte", {'7'}, "", 0},
+                      StoredText{"OddLength", {'7', 0, '5', 0, '0', 0, '9'}, "750", 750},
+                      StoredText{"OddLengthTerminated", {'7', 0, '5', 0, 0, 0, '9'}, "75", 75},
+                      StoredText{"Unterminated", {'7', 0, '5', 0, '0', 0}, "750", 750},
+                      StoredText{"OneCharacterUnterminated", {'7', 0}, "7", 7},
+                      StoredText{"TerminatorOnly", {0, 0}, "", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // a name that does not fit the profile key path is passed over, rather than
 // reading RefCount from whatever key the shortened path names
 TEST_F(SettingsLookupTest, ProfileNameTooLongForThePathIsPassedOver)

@@ -6,6 +6,7 @@
 #include <ntddk.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,11 @@ void DeleteKey(const std::string& path);
 void SetValue(const std::string& keyPath, const std::string& name, ULONG type, const std::vector<UCHAR>& data);
 void SetString(const std::string& keyPath, const std::string& name, const std::string& text);
 void SetDword(const std::string& keyPath, const std::string& name, ULONG value);
+struct StoredValue {
+    ULONG type;
+    std::vector<UCHAR> data;
+};
+std::optional<StoredValue> GetValue(const std::string& keyPath, const std::string& name);
 // called on every ZwEnumerateKey, with the index asked for, before it answers
 void OnEnumerate(std::function<void(ULONG index)> hook);
 // Loads a regedit export (UTF-16LE or UTF-8 text); each root key name is
