@@ -178,8 +178,9 @@ TONE_PAGED void FindActiveUserHive(PUNICODE_STRING chosenHive)
 }
 
 // Both texts in one query; their storage is allocated by the query. The user
-// can write this hive, so each value is type-checked: a value of another type
-// fails the query rather than being written over the counted string.
+// can write this hive, so each value is type-checked (a value of another type
+// fails the query rather than being written over the counted string) and
+// never expanded.
 TONE_PAGED NTSTATUS QuerySettingsTexts(PUNICODE_STRING settingsPath, PUNICODE_STRING duration,
                                        PUNICODE_STRING frequency)
 {
@@ -188,7 +189,7 @@ TONE_PAGED NTSTATUS QuerySettingsTexts(PUNICODE_STRING settingsPath, PUNICODE_ST
     PUNICODE_STRING targets[2] = {duration, frequency};
     PCWSTR names[2] = {PK_WIDEN(PK_VALUE_DURATION), PK_WIDEN(PK_VALUE_FREQUENCY)};
     for (int i = 0; i < 2; ++i) {
-        table[i].Flags = RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_TYPECHECK;
+        table[i].Flags = RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_TYPECHECK | RTL_QUERY_REGISTRY_NOEXPAND;
         table[i].Name = ValueName(names[i]);
         table[i].EntryContext = targets[i];
         table[i].DefaultType = TypeChecked(REG_SZ);

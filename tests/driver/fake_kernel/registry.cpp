@@ -162,6 +162,10 @@ NTSTATUS QueryEntry(const Key& key, bool untrusted, RTL_QUERY_REGISTRY_TABLE& en
         AddFault("bug check 0x139: direct query of a user hive without a type check");
         return STATUS_INVALID_PARAMETER;
     }
+    if (untrusted && (entry.Flags & RTL_QUERY_REGISTRY_NOEXPAND) == 0) {
+        // the platform's documentation asks for it on every hive a user controls
+        AddFault("query of a user hive without RTL_QUERY_REGISTRY_NOEXPAND");
+    }
     const ULONG defaultType = entry.DefaultType & ~(0xFFu << kTypeCheckShift);
     const ULONG expectedType = entry.DefaultType >> kTypeCheckShift;
     ULONG type;
