@@ -130,13 +130,14 @@ TONE_PAGED void SoundTone(ULONG frequency, ULONG duration)
     SpeakerOff();
 }
 
+// TimerArmed cannot tell whether a timer is set: a routine that ends clears
+// it also when a later request has set the timer again, and a routine queued
+// again while it ran leaves no mark at all. So every close cancels and waits.
 TONE_PAGED void StopToneOnClose(ToneDeviceExtension* extension)
 {
     PAGED_CODE();
-    if (extension->TimerArmed == 1) {
-        extension->TimerArmed = 0;
-        CancelStopTimer(extension);
-    }
+    extension->TimerArmed = 0;
+    CancelStopTimer(extension);
     // after the wait, so that a routine queued before the close cannot switch it on again
     SpeakerOff();
 }

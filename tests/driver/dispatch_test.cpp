@@ -151,6 +151,27 @@ TEST_F(LoadedDriverTest, WithoutSettingsTheToneFallsBackTo200HzAndOneWrite)
     EXPECT_EQ(CountWrites(0xED), 1u);
 }
 
+// Request A's stop routine is queued when request B sets the timer again;
+// A's routine then ends and clears TimerArmed while B's timer is still set.
+// The last close must cancel B's timer all the same, or B's routine switches
+// the speaker on after it.
+TEST_F(LoadedDriverTest, CloseCancelsATimerSetAgainWhileAnEarlierRoutineWasQueued)
+{
+    fake::DeviceControl(driver, kBeep, fake::BeepInput(1000, 10));
+    fake::AdvanceTimeMs(10);
+    ASSERT_EQ(fake::QueuedDpcs(), 1u);
+    fake::DeviceControl(driver, kBeep, fake::BeepInput(1000, 500));
+    ASSERT_EQ(fake::RunQueuedDpcs(), 1u);
+    ASSERT_EQ(extension->TimerArmed, 0);
+    ASSERT_TRUE(fake::TimerIsSet(&extension->Timer));
+
+    EXPECT_EQ(fake::Call(driver, IRP_MJ_CLOSE).status, STATUS_SUCCESS);
+    EXPECT_FALSE(fake::TimerIsSet(&extension->Timer));
+    fake::AdvanceTimeMs(1000);
+    EXPECT_EQ(fake::RunQueuedDpcs(), 0u);
+    EXPECT_EQ(fake::LastWritten(0x61) & 0x03, 0);
+}
+
 TEST_F(LoadedDriverTest, UnloadDeletesTheDeviceAndSaysSo)
 {
     fake::UnloadDriver(driver);

@@ -157,6 +157,19 @@ TEST_F(ToneTest, CloseAfterTheTimerFiredWaitsForTheRoutineThenSwitchesOff)
     EXPECT_EQ(extension.TimerArmed, 0);
 }
 
+// a routine queued again while an earlier run of it was running is left
+// with TimerArmed 0 when that run ends: the close waits for it all the same
+TEST_F(ToneTest, CloseWaitsForAQueuedRoutineWhateverTimerArmedSays)
+{
+    ArmToneTimer(&extension, 10);
+    fake::AdvanceTimeMs(10);
+    extension.TimerArmed = 0;
+    StopToneOnClose(&extension);
+    EXPECT_EQ(fake::QueuedDpcs(), 0u);
+    EXPECT_EQ(fake::DebugLines(), std::vector<std::string>{"DPC routine.\n"});
+    EXPECT_EQ(fake::PortLog().back(), Out(0x61, 0x30));
+}
+
 TEST_F(ToneTest, CloseAfterTheRoutineRanOnlySwitchesOff)
 {
     ArmToneTimer(&extension, 10);
