@@ -68,6 +68,16 @@ TEST_F(SettingsLookupTest, NoUserLoggedOnReadsZerosFromTheBarePath)
                                   }));
 }
 
+// built-in account names such as S-1-5-18 are at most 10 characters: a
+// profile name of exactly 10 is passed over, one of 11 is a candidate
+TEST_F(SettingsLookupTest, OnlyNamesLongerThanTenCharactersAreCandidates)
+{
+    AddUser("S-1-5-21-1", "440", "1000");
+    Expect(0, 0);
+    AddUser("S-1-5-21-12", "880", "2000");
+    Expect(880, 2000);
+}
+
 TEST_F(SettingsLookupTest, CandidateWithoutRefCountIsNotChosen)
 {
     AddUser(kAlice, "440", "1000");
