@@ -1,5 +1,7 @@
 // Driver entry, the device, the dispatch routines and unload, through the
 // fake I/O manager.
+#include <ntifs.h>
+
 #include "driver_test_support.h"
 #include "settings_scene.h"
 
@@ -16,7 +18,7 @@ TEST_F(KernelTest, DriverEntryCreatesTheOneDeviceAndRegistersItsRoutines)
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0].name, "\\Device\\VELMORABeep");
     EXPECT_EQ(devices[0].type, 1u);
-    EXPECT_EQ(devices[0].characteristics, 0u);
+    EXPECT_EQ(devices[0].characteristics, static_cast<ULONG>(FILE_DEVICE_SECURE_OPEN));
     EXPECT_FALSE(devices[0].exclusive);
     EXPECT_EQ(devices[0].extensionSize, sizeof(ToneDeviceExtension));
     EXPECT_EQ(static_cast<ToneDeviceExtension*>(driver->DeviceObject->DeviceExtension)->TimerArmed, 0);
@@ -35,6 +37,39 @@ TEST_F(KernelTest, FailedDeviceCreationFailsTheLoadSilently)
     EXPECT_TRUE(fake::DebugLines().empty());
     EXPECT_TRUE(fake::Devices().empty());
 }
+
+// every handle can set the stop timer: only SYSTEM and the Administrators
+// group may open the device, and nothing is inherited from its directory
+TEST_F(LoadedDriverTest, OnlySystemAndAdministratorsMayOpenTheDevice)
+{
+    const std::optional<fake::ObjectSecurity> security = fake::SecurityOf(driver->DeviceObject);
+    ASSERT_TRUE(security.has_value());
+    EXPECT_EQ(security->information, static_cast<ULONG>(DACL_SECURITY_INFORMATION));
+    EXPECT_EQ(security->control, SE_DACL_PRESENT | SE_DACL_PROTECTED);
+    EXPECT_EQ(security->dacl, (std::vector<fake::Ace>{{ACCESS_ALLOWED_ACE_TYPE, 0, FILE_ALL_ACCESS, "S-1-5-18"},
+                                                      {ACCESS_ALLOWED_ACE_TYPE, 0, FILE_ALL_ACCESS, "S-1-5-32-544"}}));
+    fake::UnloadDriver(driver);
+}
+
+class DeviceSecurityFailureTest : public KernelTest, public ::testing::WithParamInterface<const char*> {};
+
+// a device that cannot be closed to other users is deleted again at once:
+// the load fails with the routine's status, before anything else is done
+TEST_P(DeviceSecurityFailureTest, FailsTheLoadAndLeavesNoDevice)
+{
+    fake::FailNextSecurityCall(GetParam(), STATUS_ACCESS_DENIED);
+    NTSTATUS status = STATUS_SUCCESS;
+    fake::LoadDriver(DriverEntry, &status);
+    EXPECT_EQ(status, STATUS_ACCESS_DENIED);
+    EXPECT_TRUE(fake::Devices().empty());
+    EXPECT_TRUE(fake::DebugLines().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Routines, DeviceSecurityFailureTest,
+                         ::testing::Values("RtlInitializeSid", "RtlCreateAcl", "RtlAddAccessAllowedAce",
+                                           "RtlCreateSecurityDescriptor", "RtlSetDaclSecurityDescriptor",
+                                           "ObOpenObjectByPointer", "ZwSetSecurityObject"),
+                         [](const auto& info) { return std::string(info.param); });
 
 TEST_F(LoadedDriverTest, CreateCleanupAndCloseSucceedWithTheirMessages)
 {

@@ -261,6 +261,7 @@ void Step(FuzzedDataProvider& in, PDRIVER_OBJECT driver, const std::vector<std::
     Require(fake::Faults().empty(), "no misuse of a kernel routine", Faults());
     Require(fake::Pool().outstanding == 0, "every pool block is freed before the request completes");
     Require(fake::Registry().openHandles == 0, "every key handle is closed");
+    Require(fake::OpenObjectHandles() == 0, "every object handle is closed");
 }
 
 }  // namespace

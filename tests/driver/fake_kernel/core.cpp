@@ -122,6 +122,7 @@ void Reset()
     S() = State{};
     S().ports[0x61] = 0x30;  // refresh and channel 2 status bits, speaker off
     ResetRegistry();
+    ResetSecurity();
 }
 
 const std::vector<std::string>& Faults() { return S().faults; }
@@ -134,6 +135,11 @@ void RequirePassive(const char* routine)
     if (!AtPassiveLevel()) {
         AddFault(std::string(routine) + " called above PASSIVE_LEVEL");
     }
+}
+
+bool IsDevice(const void* object)
+{
+    return S().devices.count(static_cast<PDEVICE_OBJECT>(const_cast<void*>(object))) != 0;
 }
 
 const PoolCounters& Pool() { return S().poolCounters; }
@@ -456,6 +462,9 @@ VOID IoDeleteDevice(PDEVICE_OBJECT deviceObject)
     if (it == S().devices.end()) {
         fake::AddFault("deleted a device that does not exist");
         return;
+    }
+    if (fake::HandleOpenTo(deviceObject)) {
+        fake::AddFault("device deleted while a kernel handle to it is open");
     }
     void* extension = it->second.extension;
     const size_t size = it->second.info.extensionSize;

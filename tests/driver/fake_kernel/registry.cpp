@@ -399,6 +399,9 @@ NTSTATUS ZwOpenKey(PHANDLE keyHandle, ACCESS_MASK access, POBJECT_ATTRIBUTES att
 NTSTATUS ZwClose(HANDLE handle)
 {
     using namespace fake;
+    if (CloseObjectHandle(handle)) {
+        return STATUS_SUCCESS;
+    }
     if (R().handles.erase(reinterpret_cast<uintptr_t>(handle)) == 0) {
         AddFault("ZwClose of a handle that is not open");
         return STATUS_INVALID_PARAMETER;
