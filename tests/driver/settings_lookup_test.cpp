@@ -148,6 +148,8 @@ struct StoredText {
     ULONG number;
 };
 
+void PrintTo(const StoredText& text, std::ostream* out) { *out << text.name; }
+
 class StoredTextTest : public SettingsLookupTest, public ::testing::WithParamInterface<StoredText> {};
 
 // The query reports a text's Length as its size less one character, whatever

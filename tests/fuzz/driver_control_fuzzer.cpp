@@ -128,8 +128,10 @@ ULONG StoredDuration(const std::string& key)
     if (!value || value->type != REG_SZ) {
         return 0;
     }
-    std::vector<WCHAR> text(value->data.size() / sizeof(WCHAR));
-    std::memcpy(text.data(), value->data.data(), text.size() * sizeof(WCHAR));
+    std::vector<WCHAR> text;
+    for (size_t i = 0; i + 1 < value->data.size(); i += sizeof(WCHAR)) {
+        text.push_back(static_cast<WCHAR>(value->data[i] | value->data[i + 1] << 8));
+    }
     const USHORT bytes = static_cast<USHORT>(text.size() * sizeof(WCHAR));
     UNICODE_STRING counted{bytes, bytes, text.data()};
     ULONG count = 0;
