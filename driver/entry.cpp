@@ -3,6 +3,7 @@
 #include <ntddk.h>
 #include <ntddbeep.h>
 
+#include "device_security.h"
 #include "paged.h"
 #include "pitchkeeper_shared.h"
 #include "settings_lookup.h"
@@ -91,6 +92,25 @@ TONE_PAGED void ToneUnload(PDRIVER_OBJECT driverObject)
     DbgPrint("TONEKD unloaded");
 }
 
+// A device that cannot be closed to other users is not kept. Secure open
+// applies its descriptor also to names opened below the device's own.
+TONE_PAGED NTSTATUS CreateToneDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT* deviceObject)
+{
+    PAGED_CODE();
+    UNICODE_STRING deviceName;
+    RtlInitUnicodeString(&deviceName, PK_DEVICE_NT_NAME_W);
+    NTSTATUS status = IoCreateDevice(driverObject, sizeof(ToneDeviceExtension), &deviceName, FILE_DEVICE_BEEP,
+                                     FILE_DEVICE_SECURE_OPEN, FALSE, deviceObject);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    status = AllowOnlyAdministrators(*deviceObject);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(*deviceObject);
+    }
+    return status;
+}
+
 }  // namespace
 
 // RegistryPath is not used: the driver keeps no configuration of its own
@@ -103,11 +123,8 @@ extern "C" TONE_PAGED NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE
     driverObject->MajorFunction[IRP_MJ_DEVICE_CONTROL] = ToneDeviceControl;
     driverObject->DriverUnload = ToneUnload;
 
-    UNICODE_STRING deviceName;
-    RtlInitUnicodeString(&deviceName, PK_DEVICE_NT_NAME_W);
     PDEVICE_OBJECT deviceObject = nullptr;
-    const NTSTATUS status = IoCreateDevice(driverObject, sizeof(ToneDeviceExtension), &deviceName,
-                                           FILE_DEVICE_BEEP, 0, FALSE, &deviceObject);
+    const NTSTATUS status = CreateToneDevice(driverObject, &deviceObject);
     if (NT_SUCCESS(status)) {
         InitToneState(ExtensionOf(deviceObject));
         DbgPrint("*******************TONEKD loaded ********************");

@@ -178,8 +178,9 @@ TONE_PAGED void FindActiveUserHive(PUNICODE_STRING chosenHive)
 }
 
 // Both texts in one query; their storage is allocated by the query. The user
-// can write this hive, so each value is type-checked: a value of another type
-// fails the query rather than being written over the counted string.
+// can write this hive, so each value is type-checked (a value of another type
+// fails the query rather than being written over the counted string) and
+// never expanded.
 TONE_PAGED NTSTATUS QuerySettingsTexts(PUNICODE_STRING settingsPath, PUNICODE_STRING duration,
                                        PUNICODE_STRING frequency)
 {
@@ -188,7 +189,7 @@ TONE_PAGED NTSTATUS QuerySettingsTexts(PUNICODE_STRING settingsPath, PUNICODE_ST
     PUNICODE_STRING targets[2] = {duration, frequency};
     PCWSTR names[2] = {PK_WIDEN(PK_VALUE_DURATION), PK_WIDEN(PK_VALUE_FREQUENCY)};
     for (int i = 0; i < 2; ++i) {
-        table[i].Flags = RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_TYPECHECK;
+        table[i].Flags = RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_TYPECHECK | RTL_QUERY_REGISTRY_NOEXPAND;
         table[i].Name = ValueName(names[i]);
         table[i].EntryContext = targets[i];
         table[i].DefaultType = TypeChecked(REG_SZ);
@@ -196,6 +197,19 @@ TONE_PAGED NTSTATUS QuerySettingsTexts(PUNICODE_STRING settingsPath, PUNICODE_ST
         table[i].DefaultLength = 0;
     }
     return RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, TerminatedPath(settingsPath), table, nullptr, nullptr);
+}
+
+// The query reports Length as the value's size less one character, whatever
+// the value holds: 0xFFFE for an empty value, over storage of no bytes. Only
+// the size of the storage it allocated is taken: the text is all of it but an
+// odd byte and one terminating zero.
+void FitTextToStorage(PUNICODE_STRING text)
+{
+    USHORT length = static_cast<USHORT>(text->MaximumLength & ~1u);
+    if (length != 0 && text->Buffer[length / sizeof(WCHAR) - 1] == L'\0') {
+        length = static_cast<USHORT>(length - sizeof(WCHAR));
+    }
+    text->Length = length;
 }
 
 // as far as the leading decimal digits go; 0 when there are none
@@ -226,7 +240,10 @@ TONE_PAGED ToneSettings ReadToneSettings()
 
     UNICODE_STRING durationText = {};
     UNICODE_STRING frequencyText = {};
-    if (NT_SUCCESS(QuerySettingsTexts(&settingsPath, &durationText, &frequencyText))) {
+    const NTSTATUS status = QuerySettingsTexts(&settingsPath, &durationText, &frequencyText);
+    FitTextToStorage(&durationText);
+    FitTextToStorage(&frequencyText);
+    if (NT_SUCCESS(status)) {
         DbgPrint("TONEKD: Query the item successfully\n");
         DbgPrint("TONEKD:The duration item is :%wZ \n", &durationText);
         DbgPrint("TONEKD:The frequency item is :%wZ \n", &frequencyText);

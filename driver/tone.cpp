@@ -21,6 +21,8 @@ constexpr UCHAR kDiagnosticMark = 0x66;
 constexpr ULONG kTimerClockHz = 1193180;
 constexpr ULONG kFallbackFrequency = 200;
 constexpr ULONG kFallbackCount = 1;
+// the longest tone the tray program can store: 19,999 ms x 500 (seven digits)
+constexpr ULONG kLongestCount = 9999500;
 constexpr UCHAR kStopDivisor = 0x3A;  // about 20572 Hz, above hearing
 constexpr ULONG kStopDelayPasses = 65535;
 constexpr LONGLONG kRelativeUnitsPerMs = -10000;  // negative: relative, in 100 ns units
@@ -54,6 +56,18 @@ void DelayWrites(ULONG count)
     for (ULONG i = 0; i < count; ++i) {
         PortWrite(kDelayPort, 0);
     }
+}
+
+// The count comes from text the user can write, and the delay loop holds the
+// requesting thread until it ends: a count above the tray program's longest
+// is cut to it. A count of 2^31 or more is what a negative text such as "-1"
+// converts to; it is no length at all and gets the fallback count.
+ULONG BoundedCount(ULONG duration)
+{
+    if (static_cast<LONG>(duration) < 0) {
+        return kFallbackCount;
+    }
+    return duration < kLongestCount ? duration : kLongestCount;
 }
 
 // stops the timer and waits for a run of its routine that was already queued,
@@ -112,17 +126,18 @@ TONE_PAGED void SoundTone(ULONG frequency, ULONG duration)
     DbgPrint("TONEKD:integer decimal LSB is :%d \n", low);
     DbgPrint("TONEKD:integer hex LSB is :%x \n", low);
     LoadDivisor(static_cast<UCHAR>(low), static_cast<UCHAR>(high));
-    DelayWrites(duration);
+    DelayWrites(BoundedCount(duration));
     SpeakerOff();
 }
 
+// TimerArmed cannot tell whether a timer is set: a routine that ends clears
+// it also when a later request has set the timer again, and a routine queued
+// again while it ran leaves no mark at all. So every close cancels and waits.
 TONE_PAGED void StopToneOnClose(ToneDeviceExtension* extension)
 {
     PAGED_CODE();
-    if (extension->TimerArmed == 1) {
-        extension->TimerArmed = 0;
-        CancelStopTimer(extension);
-    }
+    extension->TimerArmed = 0;
+    CancelStopTimer(extension);
     // after the wait, so that a routine queued before the close cannot switch it on again
     SpeakerOff();
 }

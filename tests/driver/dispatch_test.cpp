@@ -1,5 +1,7 @@
 // Driver entry, the device, the dispatch routines and unload, through the
 // fake I/O manager.
+#include <ntifs.h>
+
 #include "driver_test_support.h"
 #include "settings_scene.h"
 
@@ -16,7 +18,7 @@ TEST_F(KernelTest, DriverEntryCreatesTheOneDeviceAndRegistersItsRoutines)
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0].name, "\\Device\\VELMORABeep");
     EXPECT_EQ(devices[0].type, 1u);
-    EXPECT_EQ(devices[0].characteristics, 0u);
+    EXPECT_EQ(devices[0].characteristics, static_cast<ULONG>(FILE_DEVICE_SECURE_OPEN));
     EXPECT_FALSE(devices[0].exclusive);
     EXPECT_EQ(devices[0].extensionSize, sizeof(ToneDeviceExtension));
     EXPECT_EQ(static_cast<ToneDeviceExtension*>(driver->DeviceObject->DeviceExtension)->TimerArmed, 0);
@@ -35,6 +37,39 @@ TEST_F(KernelTest, FailedDeviceCreationFailsTheLoadSilently)
     EXPECT_TRUE(fake::DebugLines().empty());
     EXPECT_TRUE(fake::Devices().empty());
 }
+
+// every handle can set the stop timer: only SYSTEM and the Administrators
+// group may open the device, and nothing is inherited from its directory
+TEST_F(LoadedDriverTest, OnlySystemAndAdministratorsMayOpenTheDevice)
+{
+    const std::optional<fake::ObjectSecurity> security = fake::SecurityOf(driver->DeviceObject);
+    ASSERT_TRUE(security.has_value());
+    EXPECT_EQ(security->information, static_cast<ULONG>(DACL_SECURITY_INFORMATION));
+    EXPECT_EQ(security->control, SE_DACL_PRESENT | SE_DACL_PROTECTED);
+    EXPECT_EQ(security->dacl, (std::vector<fake::Ace>{{ACCESS_ALLOWED_ACE_TYPE, 0, FILE_ALL_ACCESS, "S-1-5-18"},
+                                                      {ACCESS_ALLOWED_ACE_TYPE, 0, FILE_ALL_ACCESS, "S-1-5-32-544"}}));
+    fake::UnloadDriver(driver);
+}
+
+class DeviceSecurityFailureTest : public KernelTest, public ::testing::WithParamInterface<const char*> {};
+
+// a device that cannot be closed to other users is deleted again at once:
+// the load fails with the routine's status, before anything else is done
+TEST_P(DeviceSecurityFailureTest, FailsTheLoadAndLeavesNoDevice)
+{
+    fake::FailNextSecurityCall(GetParam(), STATUS_ACCESS_DENIED);
+    NTSTATUS status = STATUS_SUCCESS;
+    fake::LoadDriver(DriverEntry, &status);
+    EXPECT_EQ(status, STATUS_ACCESS_DENIED);
+    EXPECT_TRUE(fake::Devices().empty());
+    EXPECT_TRUE(fake::DebugLines().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Routines, DeviceSecurityFailureTest,
+                         ::testing::Values("RtlInitializeSid", "RtlCreateAcl", "RtlAddAccessAllowedAce",
+                                           "RtlCreateSecurityDescriptor", "RtlSetDaclSecurityDescriptor",
+                                           "ObOpenObjectByPointer", "ZwSetSecurityObject"),
+                         [](const auto& info) { return std::string(info.param); });
 
 TEST_F(LoadedDriverTest, CreateCleanupAndCloseSucceedWithTheirMessages)
 {
@@ -124,11 +159,52 @@ TEST_F(LoadedDriverTest, ValidRequestSoundsTheUsersSettingsNotItsOwnFields)
     fake::UnloadDriver(driver);
 }
 
+// a user can store any text as her duration: no request writes longer than
+// the tray program's longest tone, and a negative one plays the fallback
+TEST_F(LoadedDriverTest, StoredDurationsOutsideTheTrayProgramsRangeAreBounded)
+{
+    struct Case {
+        const char* stored;
+        const char* printed;  // the converted number, as "%d" prints it
+        size_t writes;
+    };
+    scene::AddUser("S-1-5-21-1-2-3-1001", "750", "1000");
+    for (const Case& c :
+         {Case{"-1", "-1", 1}, Case{"2147483648", "-2147483648", 1}, Case{"9999500", "9999500", 9999500}}) {
+        fake::SetString(scene::SettingsPathOf("S-1-5-21-1-2-3-1001"), "duration", c.stored);
+        fake::ClearLogs();
+        EXPECT_EQ(fake::DeviceControl(driver, kBeep, fake::BeepInput(0, 0)).status, STATUS_SUCCESS) << c.stored;
+        EXPECT_EQ(CountWrites(0xED), c.writes) << c.stored;
+        EXPECT_EQ(fake::DebugLines().at(4), std::string("TONEKD:The duration integer item is :") + c.printed + " \n");
+    }
+}
+
 TEST_F(LoadedDriverTest, WithoutSettingsTheToneFallsBackTo200HzAndOneWrite)
 {
     fake::DeviceControl(driver, kBeep, fake::BeepInput(0, 0));
     EXPECT_EQ(WritesTo(0x42), (std::vector<UCHAR>{0x4D, 0x17}));
     EXPECT_EQ(CountWrites(0xED), 1u);
+}
+
+// Request A's stop routine is queued when request B sets the timer again;
+// A's routine then ends and clears TimerArmed while B's timer is still set.
+// The last close must cancel B's timer all the same, or B's routine switches
+// the speaker on after it.
+TEST_F(LoadedDriverTest, CloseCancelsATimerSetAgainWhileAnEarlierRoutineWasQueued)
+{
+    fake::DeviceControl(driver, kBeep, fake::BeepInput(1000, 10));
+    fake::AdvanceTimeMs(10);
+    ASSERT_EQ(fake::QueuedDpcs(), 1u);
+    fake::DeviceControl(driver, kBeep, fake::BeepInput(1000, 500));
+    ASSERT_EQ(fake::RunQueuedDpcs(), 1u);
+    ASSERT_EQ(extension->TimerArmed, 0);
+    ASSERT_TRUE(fake::TimerIsSet(&extension->Timer));
+
+    EXPECT_EQ(fake::Call(driver, IRP_MJ_CLOSE).status, STATUS_SUCCESS);
+    EXPECT_FALSE(fake::TimerIsSet(&extension->Timer));
+    fake::AdvanceTimeMs(1000);
+    EXPECT_EQ(fake::RunQueuedDpcs(), 0u);
+    EXPECT_EQ(fake::LastWritten(0x61) & 0x03, 0);
 }
 
 TEST_F(LoadedDriverTest, UnloadDeletesTheDeviceAndSaysSo)

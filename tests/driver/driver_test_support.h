@@ -19,7 +19,8 @@ inline void PrintTo(const PortAccess& access, std::ostream* out)
 }  // namespace fake
 
 // Every test starts on an empty fake kernel and must end with no misuse of a
-// kernel routine recorded, no pool block and no key handle left behind.
+// kernel routine recorded, no pool block and no key or object handle left
+// behind.
 class KernelTest : public ::testing::Test {
 protected:
     void SetUp() override { fake::Reset(); }
@@ -28,6 +29,7 @@ protected:
         EXPECT_EQ(fake::Faults(), std::vector<std::string>{});
         EXPECT_EQ(fake::Pool().outstanding, 0u);
         EXPECT_EQ(fake::Registry().openHandles, 0u);
+        EXPECT_EQ(fake::OpenObjectHandles(), 0u);
     }
 };
 

@@ -68,6 +68,16 @@ TEST_F(SettingsLookupTest, NoUserLoggedOnReadsZerosFromTheBarePath)
                                   }));
 }
 
+// built-in account names such as S-1-5-18 are at most 10 characters: a
+// profile name of exactly 10 is passed over, one of 11 is a candidate
+TEST_F(SettingsLookupTest, OnlyNamesLongerThanTenCharactersAreCandidates)
+{
+    AddUser("S-1-5-21-1", "440", "1000");
+    Expect(0, 0);
+    AddUser("S-1-5-21-12", "880", "2000");
+    Expect(880, 2000);
+}
+
 TEST_F(SettingsLookupTest, CandidateWithoutRefCountIsNotChosen)
 {
     AddUser(kAlice, "440", "1000");
@@ -130,6 +140,45 @@ TEST_F(SettingsLookupTest, ValuesWithNoDataReadAsZero)
     fake::SetValue(scene::kProfileList + "\\" + kBob, "RefCount", REG_DWORD, {});
     Expect(0, 1000);
 }
+
+struct StoredText {
+    const char* name;
+    std::vector<UCHAR> data;
+    const char* read;  // the text as printed
+    ULONG number;
+};
+
+void PrintTo(const StoredText& text, std::ostream* out) { *out << text.name; }
+
+class StoredTextTest : public SettingsLookupTest, public ::testing::WithParamInterface<StoredText> {};
+
+// The query reports a text's Length as its size less one character, whatever
+// the data holds (0xFFFE for an empty value); the fake reports it the same way
+// over storage of exactly the data's size, so a read past it stops the test.
+TEST_P(StoredTextTest, IsReadWithinTheStorageTheQueryAllocated)
+{
+    const StoredText& c = GetParam();
+    AddProfile(kAlice, 1);
+    fake::SetValue(scene::SettingsPathOf(kAlice), "duration", REG_SZ, c.data);
+    fake::SetValue(scene::SettingsPathOf(kAlice), "frequency", REG_SZ, c.data);
+    Expect(c.number, c.number);
+    const auto& lines = fake::DebugLines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[2], std::string("TONEKD:The duration item is :") + c.read + " \n");
+    EXPECT_EQ(lines[3], std::string("TONEKD:The frequency item is :") + c.read + " \n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, StoredTextTest,
+    ::testing::Values(StoredText{"Terminated", {'7', 0, '5', 0, '0', 0, 0, 0}, "750", 750},
+                      StoredText{"NoBytes", {}, "", 0},
+                      StoredText{"OneByte", {'7'}, "", 0},
+                      StoredText{"OddLength", {'7', 0, '5', 0, '0', 0, '9'}, "750", 750},
+                      StoredText{"OddLengthTerminated", {'7', 0, '5', 0, 0, 0, '9'}, "75", 75},
+                      StoredText{"Unterminated", {'7', 0, '5', 0, '0', 0}, "750", 750},
+                      StoredText{"OneCharacterUnterminated", {'7', 0}, "7", 7},
+                      StoredText{"TerminatorOnly", {0, 0}, "", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // a name that does not fit the profile key path is passed over, rather than
 // reading RefCount from whatever key the shortened path names

@@ -62,6 +62,29 @@ TEST_F(ToneTest, DurationIsTheNumberOfDelayWrites)
     EXPECT_EQ(fake::DebugLines().size(), 4u);  // no fallback messages
 }
 
+// the count is text the user can write: up to the tray program's longest
+// stored tone (19,999 ms x 500) it is kept, above that it is cut to it
+TEST_F(ToneTest, CountAboveTheLongestStoredToneIsCutToIt)
+{
+    for (ULONG duration : {9999501u, 0x7FFFFFFFu}) {
+        fake::ClearLogs();
+        SoundTone(440, duration);
+        EXPECT_EQ(CountWrites(0xED), 9999500u) << duration;
+    }
+}
+
+// 2^31 and more is what a negative text such as -1 converts to: no length
+// at all, so the fallback count, without the zero duration's messages
+TEST_F(ToneTest, CountOf2To31OrMoreGetsTheFallbackCount)
+{
+    for (ULONG duration : {0x80000000u, 0xFFFFFFFFu}) {
+        fake::ClearLogs();
+        SoundTone(440, duration);
+        EXPECT_EQ(CountWrites(0xED), 1u) << duration;
+        EXPECT_EQ(fake::DebugLines().size(), 4u) << duration;
+    }
+}
+
 // bits 0 and 1 end clear; the other six are written back exactly as read
 TEST_F(ToneTest, LeavesTheOtherBitsOfPortBAsFound)
 {
@@ -132,6 +155,19 @@ TEST_F(ToneTest, CloseAfterTheTimerFiredWaitsForTheRoutineThenSwitchesOff)
     EXPECT_EQ(fake::DebugLines(), std::vector<std::string>{"DPC routine.\n"});
     EXPECT_EQ(fake::PortLog().back(), Out(0x61, 0x30));
     EXPECT_EQ(extension.TimerArmed, 0);
+}
+
+// a routine queued again while an earlier run of it was running is left
+// with TimerArmed 0 when that run ends: the close waits for it all the same
+TEST_F(ToneTest, CloseWaitsForAQueuedRoutineWhateverTimerArmedSays)
+{
+    ArmToneTimer(&extension, 10);
+    fake::AdvanceTimeMs(10);
+    extension.TimerArmed = 0;
+    StopToneOnClose(&extension);
+    EXPECT_EQ(fake::QueuedDpcs(), 0u);
+    EXPECT_EQ(fake::DebugLines(), std::vector<std::string>{"DPC routine.\n"});
+    EXPECT_EQ(fake::PortLog().back(), Out(0x61, 0x30));
 }
 
 TEST_F(ToneTest, CloseAfterTheRoutineRanOnlySwitchesOff)

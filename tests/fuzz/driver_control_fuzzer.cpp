@@ -120,25 +120,22 @@ void AddHive(FuzzedDataProvider& in, const std::string& sid)
     }
 }
 
-// what the lookup would read as a count of delay writes from this key: only
-// REG_SZ passes its type check
+// the count a stored duration asks for: the leading digits of its text; only
+// REG_SZ passes the lookup's type check
 ULONG StoredDuration(const std::string& key)
 {
-    constexpr ULONG kTypeCheck = 0x00000100;
-    UNICODE_STRING text = {};
-    RTL_QUERY_REGISTRY_TABLE table[2] = {};
-    table[0].Flags = RTL_QUERY_REGISTRY_DIRECT | kTypeCheck;
-    table[0].Name = const_cast<PWSTR>(L"duration");
-    table[0].EntryContext = &text;
-    table[0].DefaultType = REG_SZ << 24 | REG_NONE;  // a missing value leaves the text empty
-    std::vector<WCHAR> path(key.begin(), key.end());
-    path.push_back(0);
-    ULONG count = 0;
-    if (NT_SUCCESS(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, path.data(), table, nullptr, nullptr)) &&
-        text.Buffer != nullptr) {
-        RtlUnicodeStringToInteger(&text, 10, &count);
-        ExFreePoolWithTag(text.Buffer, 0);
+    const std::optional<fake::StoredValue> value = fake::GetValue(key, "duration");
+    if (!value || value->type != REG_SZ) {
+        return 0;
     }
+    std::vector<WCHAR> text;
+    for (size_t i = 0; i + 1 < value->data.size(); i += sizeof(WCHAR)) {
+        text.push_back(static_cast<WCHAR>(value->data[i] | value->data[i + 1] << 8));
+    }
+    const USHORT bytes = static_cast<USHORT>(text.size() * sizeof(WCHAR));
+    UNICODE_STRING counted{bytes, bytes, text.data()};
+    ULONG count = 0;
+    RtlUnicodeStringToInteger(&counted, 10, &count);
     return count;
 }
 
@@ -159,8 +156,10 @@ bool BuildScene(FuzzedDataProvider& in, std::vector<std::string>& sids)
         }
         sids.push_back(sid);
     }
+    // a negative text converts to 2^31 or more, which the driver plays as one write
     for (const std::string& sid : sids) {
-        if (StoredDuration(scene::SettingsPathOf(sid)) > kMaxDelayWrites) {
+        const ULONG count = StoredDuration(scene::SettingsPathOf(sid));
+        if (count > kMaxDelayWrites && static_cast<LONG>(count) > 0) {
             return false;
         }
     }
@@ -264,6 +263,7 @@ void Step(FuzzedDataProvider& in, PDRIVER_OBJECT driver, const std::vector<std::
     Require(fake::Faults().empty(), "no misuse of a kernel routine", Faults());
     Require(fake::Pool().outstanding == 0, "every pool block is freed before the request completes");
     Require(fake::Registry().openHandles == 0, "every key handle is closed");
+    Require(fake::OpenObjectHandles() == 0, "every object handle is closed");
 }
 
 }  // namespace

@@ -67,6 +67,19 @@ PVOID Allocate(size_t bytes, POOL_TYPE type)
     return block;
 }
 
+// far more accesses than the longest tone and the stop routine make together:
+// a delay loop that would not end stops the program before it fills memory
+constexpr size_t kPortLogLimit = size_t{1} << 24;
+
+void LogPortAccess(const PortAccess& access)
+{
+    if (S().portLog.size() >= kPortLogLimit) {
+        std::fprintf(stderr, "fake kernel: more than %zu port accesses since the log was cleared\n", kPortLogLimit);
+        std::abort();
+    }
+    S().portLog.push_back(access);
+}
+
 bool Inside(const void* address, const void* start, size_t size)
 {
     auto a = reinterpret_cast<uintptr_t>(address);
@@ -109,6 +122,7 @@ void Reset()
     S() = State{};
     S().ports[0x61] = 0x30;  // refresh and channel 2 status bits, speaker off
     ResetRegistry();
+    ResetSecurity();
 }
 
 const std::vector<std::string>& Faults() { return S().faults; }
@@ -121,6 +135,11 @@ void RequirePassive(const char* routine)
     if (!AtPassiveLevel()) {
         AddFault(std::string(routine) + " called above PASSIVE_LEVEL");
     }
+}
+
+bool IsDevice(const void* object)
+{
+    return S().devices.count(static_cast<PDEVICE_OBJECT>(const_cast<void*>(object))) != 0;
 }
 
 const PoolCounters& Pool() { return S().poolCounters; }
@@ -332,13 +351,13 @@ UCHAR __inbyte(USHORT port)
 {
     auto it = S().ports.find(port);
     const UCHAR value = it == S().ports.end() ? 0xFF : it->second;
-    S().portLog.push_back(fake::PortAccess{port, value, false});
+    fake::LogPortAccess(fake::PortAccess{port, value, false});
     return value;
 }
 
 VOID __outbyte(USHORT port, UCHAR data)
 {
-    S().portLog.push_back(fake::PortAccess{port, data, true});
+    fake::LogPortAccess(fake::PortAccess{port, data, true});
     S().ports[port] = data;
 }
 
@@ -443,6 +462,9 @@ VOID IoDeleteDevice(PDEVICE_OBJECT deviceObject)
     if (it == S().devices.end()) {
         fake::AddFault("deleted a device that does not exist");
         return;
+    }
+    if (fake::HandleOpenTo(deviceObject)) {
+        fake::AddFault("device deleted while a kernel handle to it is open");
     }
     void* extension = it->second.extension;
     const size_t size = it->second.info.extensionSize;

@@ -6,6 +6,7 @@
 #include <ntddk.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,12 +80,39 @@ Completion Call(PDRIVER_OBJECT driver, UCHAR major);
 Completion DeviceControl(PDRIVER_OBJECT driver, ULONG code, const std::vector<UCHAR>& input, bool readable = true);
 std::vector<UCHAR> BeepInput(ULONG frequency, ULONG duration);
 
+// --- object security ---
+struct Ace {
+    UCHAR type;
+    UCHAR flags;
+    ACCESS_MASK mask;
+    std::string sid;  // as text, e.g. S-1-5-18
+    bool operator==(const Ace& other) const
+    {
+        return type == other.type && flags == other.flags && mask == other.mask && sid == other.sid;
+    }
+};
+struct ObjectSecurity {
+    ULONG information;  // what ZwSetSecurityObject was asked to set
+    USHORT control;     // the descriptor's control bits
+    std::vector<Ace> dacl;
+};
+// the descriptor last set on an object, if one was
+std::optional<ObjectSecurity> SecurityOf(const void* object);
+// the next call of the named security routine fails with this status
+void FailNextSecurityCall(const std::string& routine, NTSTATUS status);
+size_t OpenObjectHandles();
+
 // --- registry: paths like "\Registry\Machine\SOFTWARE\...", case-insensitive ---
 void CreateKey(const std::string& path);
 void DeleteKey(const std::string& path);
 void SetValue(const std::string& keyPath, const std::string& name, ULONG type, const std::vector<UCHAR>& data);
 void SetString(const std::string& keyPath, const std::string& name, const std::string& text);
 void SetDword(const std::string& keyPath, const std::string& name, ULONG value);
+struct StoredValue {
+    ULONG type;
+    std::vector<UCHAR> data;
+};
+std::optional<StoredValue> GetValue(const std::string& keyPath, const std::string& name);
 // called on every ZwEnumerateKey, with the index asked for, before it answers
 void OnEnumerate(std::function<void(ULONG index)> hook);
 // Loads a regedit export (UTF-16LE or UTF-8 text); each root key name is

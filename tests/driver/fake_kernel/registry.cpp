@@ -1,7 +1,8 @@
 // The fake kernel's in-memory registry: keys with ordered subkeys and typed
 // values, key handles, the key queries and the table-driven value query,
-// including the direct mode's habit of writing non-string data straight into
-// the caller's variable.
+// including the direct mode's habits of writing non-string data straight into
+// the caller's variable and of reporting a string's length from the size of
+// its data alone.
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -114,11 +115,10 @@ NTSTATUS WriteString(PUNICODE_STRING target, const UCHAR* data, size_t length)
         return STATUS_BUFFER_TOO_SMALL;
     }
     CopyData(target->Buffer, data, length);
-    size_t characters = length / sizeof(WCHAR);
-    if (characters > 0 && target->Buffer[characters - 1] == 0) {
-        --characters;
-    }
-    target->Length = static_cast<USHORT>(characters * sizeof(WCHAR));
+    // NT's report, whatever the data holds: one character less than its size,
+    // so an empty value gives 0xFFFE, a 1-byte one 0xFFFF, and a text stored
+    // without its terminating zero loses its last character
+    target->Length = static_cast<USHORT>(length - sizeof(WCHAR));
     return STATUS_SUCCESS;
 }
 
@@ -161,6 +161,10 @@ NTSTATUS QueryEntry(const Key& key, bool untrusted, RTL_QUERY_REGISTRY_TABLE& en
         // what the platform does since Windows 8
         AddFault("bug check 0x139: direct query of a user hive without a type check");
         return STATUS_INVALID_PARAMETER;
+    }
+    if (untrusted && (entry.Flags & RTL_QUERY_REGISTRY_NOEXPAND) == 0) {
+        // the platform's documentation asks for it on every hive a user controls
+        AddFault("query of a user hive without RTL_QUERY_REGISTRY_NOEXPAND");
     }
     const ULONG defaultType = entry.DefaultType & ~(0xFFu << kTypeCheckShift);
     const ULONG expectedType = entry.DefaultType >> kTypeCheckShift;
@@ -297,6 +301,19 @@ void SetValue(const std::string& keyPath, const std::string& name, ULONG type, c
     Find(keyPath)->values[Lower(name)] = Value{name, type, data};
 }
 
+std::optional<StoredValue> GetValue(const std::string& keyPath, const std::string& name)
+{
+    const Key* key = Find(keyPath);
+    if (key == nullptr) {
+        return std::nullopt;
+    }
+    auto it = key->values.find(Lower(name));
+    if (it == key->values.end()) {
+        return std::nullopt;
+    }
+    return StoredValue{it->second.type, it->second.data};
+}
+
 void SetString(const std::string& keyPath, const std::string& name, const std::string& text)
 {
     SetValue(keyPath, name, REG_SZ, Utf16(text));
@@ -382,6 +399,9 @@ NTSTATUS ZwOpenKey(PHANDLE keyHandle, ACCESS_MASK access, POBJECT_ATTRIBUTES att
 NTSTATUS ZwClose(HANDLE handle)
 {
     using namespace fake;
+    if (CloseObjectHandle(handle)) {
+        return STATUS_SUCCESS;
+    }
     if (R().handles.erase(reinterpret_cast<uintptr_t>(handle)) == 0) {
         AddFault("ZwClose of a handle that is not open");
         return STATUS_INVALID_PARAMETER;
