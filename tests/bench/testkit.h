@@ -76,8 +76,15 @@ void ClearCapturedDebugLines();
 int CountDebugLines(const std::string &text);
 bool WaitForDebugLine(const std::string &text, DWORD timeoutMs = 5000);
 
-// --- task scheduler tool stand-in (records each command line it gets) ---
+// --- task scheduler tool stand-in ---
+// The bench puts it in place of the system's task tool and plants copies
+// where only a search would find them; each run records the copy's path
+// and the command line it got.
+// The command line the system's task tool gets for these arguments.
+std::string TaskToolCommandLine(const char *arguments);
 std::vector<std::string> RecordedTaskCommands();
+// True when every recorded run was a system folder's copy, none a planted one.
+bool OnlySystemTaskToolRan();
 void ClearRecordedTaskCommands();
 bool WaitForTaskCommandCount(size_t count, DWORD timeoutMs = 5000);
 

@@ -123,12 +123,13 @@ TEST_F(ApplyTest, EveryApplyRunsTheTaskCommandOfTheRunAtStartupBox)
     ClearRecordedTaskCommands();
     EXPECT_TRUE(Apply("2000", "50").empty());
     ASSERT_TRUE(WaitForTaskCommandCount(1)) << "ticked and unchanged still creates it again";
-    EXPECT_EQ(RecordedTaskCommands().back(), PK_TASK_CREATE_COMMAND);
+    EXPECT_EQ(RecordedTaskCommands().back(), TaskToolCommandLine(PK_TASK_CREATE_ARGUMENTS));
 
     ClickButton(IDC_RUN_AT_STARTUP);
     EXPECT_TRUE(Apply("2000", "50").empty());
     ASSERT_TRUE(WaitForTaskCommandCount(2));
-    EXPECT_EQ(RecordedTaskCommands().back(), PK_TASK_DELETE_COMMAND);
+    EXPECT_EQ(RecordedTaskCommands().back(), TaskToolCommandLine(PK_TASK_DELETE_ARGUMENTS));
+    EXPECT_TRUE(OnlySystemTaskToolRan());
     EXPECT_EQ(SettingValue(PK_VALUE_RUN_AT_STARTUP), "0");
     EXPECT_EQ(AppState.RunAtStartupEnabled, 0);
 }
