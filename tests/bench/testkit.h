@@ -35,6 +35,9 @@ std::string ControlText(HWND parent, int controlId);
 LRESULT ControlCheckState(HWND parent, int controlId);
 // Sends WM_COMMAND to the resident window, as a second start would.
 LRESULT SendTrayCommand(WORD commandId, LPARAM lParam = 0);
+// True while the shell holds the tray icon (id 0) of that window: a change
+// that changes nothing succeeds only then.
+bool TrayIconExists(HWND window);
 
 // --- message boxes ---
 // A visible top-level dialog window (#32770) with this caption, or NULL.

@@ -280,6 +280,26 @@ TEST_F(ControlWindowTest, CloseHidesTheWindowAndKeepsTheIcon)
     EXPECT_EQ(AppState.RunAtStartupEnabled, 0) << "other numbers leave the flag";
 }
 
+// A restarted shell has forgotten every icon and announces itself with a
+// registered message.
+TEST_F(ControlWindowTest, ShellRestartAddsTheIconAgainWithThePresentPictureAndTip)
+{
+    CreateWindowFromStoredSettings();
+    Command(CMD_BEEP_OFF);
+    NOTIFYICONDATAA forgotten = AppState.TrayIconData;
+    forgotten.uFlags = 0;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &forgotten));
+    ASSERT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &forgotten));
+
+    EXPECT_EQ(SendMessageA(Window(), RegisterWindowMessageA("TaskbarCreated"), 0, 0), 0);
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &forgotten)) << "the shell holds the icon again";
+    const NOTIFYICONDATAA &icon = AppState.TrayIconData;
+    EXPECT_EQ(icon.hIcon, LoadIconA(AppState.Instance, MAKEINTRESOURCEA(IDI_BEEP_OFF)));
+    EXPECT_EQ(icon.uFlags, (UINT)(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(icon.uCallbackMessage, (UINT)WM_TRAYICON);
+    EXPECT_STREQ(icon.szTip, PK_WINDOW_TITLE);
+}
+
 TEST_F(ControlWindowTest, ControlCenterDiscardsUnappliedClicksAndShowsTheWindow)
 {
     CreateWindowFromStoredSettings();
