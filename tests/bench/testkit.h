@@ -17,6 +17,9 @@ HANDLE StartTray(const std::string &arguments);
 int RunTray(const std::string &arguments, DWORD timeoutMs = 10000);
 // Starts the resident instance and waits until its window exists.
 HANDLE StartResidentTray(DWORD timeoutMs = 10000);
+// Runs it without arguments on a desktop that refuses it hook control, so
+// that its mouse hook cannot be set; as RunTray.
+int RunTrayWithoutHookControl(DWORD timeoutMs = 10000);
 // Ends any resident instance (stop command, then termination) and waits
 // until its single-instance mutex is gone.
 void StopResidentTray();
@@ -38,6 +41,9 @@ LRESULT SendTrayCommand(WORD commandId, LPARAM lParam = 0);
 // True while the shell holds the tray icon (id 0) of that window: a change
 // that changes nothing succeeds only then.
 bool TrayIconExists(HWND window);
+// The desktop, opened with every right but setting hooks (CloseDesktop it):
+// a thread on it cannot set the mouse hook.
+HDESK OpenDesktopWithoutHookControl(BOOL inheritable);
 
 // --- message boxes ---
 // A visible top-level dialog window (#32770) with this caption, or NULL.

@@ -61,6 +61,14 @@ bool TrayIconExists(HWND window)
     return Shell_NotifyIconA(NIM_MODIFY, &icon) != FALSE;
 }
 
+HDESK OpenDesktopWithoutHookControl(BOOL inheritable)
+{
+    const ACCESS_MASK everythingButHooks =
+        STANDARD_RIGHTS_REQUIRED | DESKTOP_READOBJECTS | DESKTOP_CREATEWINDOW | DESKTOP_CREATEMENU |
+        DESKTOP_ENUMERATE | DESKTOP_WRITEOBJECTS | DESKTOP_SWITCHDESKTOP;
+    return OpenDesktopA("Default", 0, inheritable, everythingButHooks);
+}
+
 // Window texts are read without a message: the window's thread may be
 // waiting for the reading one, and a WM_GETTEXT would then never be answered.
 static std::string WindowTextOf(HWND window)

@@ -98,3 +98,14 @@ TEST_F(StartupTest, BuzzerPressesWithoutDriverAreSilentAndHarmless)
     EXPECT_EQ(WaitForExit(resident, 500), -1) << "the program must keep running";
     EXPECT_NE(FindWindowA(NULL, PK_WINDOW_TITLE), (HWND)NULL);
 }
+
+// A desktop may refuse a program hook control: the program cannot watch
+// presses then, logs why and ends.
+TEST_F(StartupTest, FailedMouseHookIsLoggedAndEndsTheProgram)
+{
+    WriteAllSettings("440", "25000", "1", "1", "0");   // the speaker: no driver to install
+    EXPECT_EQ(RunTrayWithoutHookControl(), 0);
+    EXPECT_EQ(ReadTextFile(InstallFolder() + "\\error.txt"), "HHOOK ERROR CODE = 5\r\n")
+        << "access denied";
+    EXPECT_FALSE(ResidentTrayExists());
+}
