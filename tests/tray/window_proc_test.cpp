@@ -291,10 +291,12 @@ TEST_F(ControlWindowTest, ShellRestartAddsTheIconAgainWithThePresentPictureAndTi
     ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &forgotten));
     ASSERT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &forgotten));
 
+    ClearSystemCalls();
     EXPECT_EQ(SendMessageA(Window(), RegisterWindowMessageA("TaskbarCreated"), 0, 0), 0);
+    EXPECT_EQ(SystemCalls(), std::vector<std::string>{"Shell_NotifyIconA 0 icon 102"})
+        << "added with the picture of beeping off";
     EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &forgotten)) << "the shell holds the icon again";
     const NOTIFYICONDATAA &icon = AppState.TrayIconData;
-    EXPECT_EQ(icon.hIcon, LoadIconA(AppState.Instance, MAKEINTRESOURCEA(IDI_BEEP_OFF)));
     EXPECT_EQ(icon.uFlags, (UINT)(NIF_MESSAGE | NIF_ICON | NIF_TIP));
     EXPECT_EQ(icon.uCallbackMessage, (UINT)WM_TRAYICON);
     EXPECT_STREQ(icon.szTip, PK_WINDOW_TITLE);
