@@ -32,11 +32,12 @@
 #define PK_INF_PATH PK_INSTALL_DIR "\\VELMORABEEP.inf"
 #define PK_TRAY_EXE_PATH PK_INSTALL_DIR "\\Pitchkeeper_x64.exe"
 
-// --- logon task ---
+// --- logon task, made and removed by the system's task tool (task_tool.h) ---
 #define PK_TASK_NAME "DALQPitchkeeper"
-#define PK_TASK_CREATE_COMMAND \
-    "SchTasks /Create /F /SC ONLOGON /TN \"" PK_TASK_NAME "\" /TR \"" PK_TRAY_EXE_PATH "\" /RL HIGHEST"
-#define PK_TASK_DELETE_COMMAND "SchTasks /Delete /TN \"" PK_TASK_NAME "\" /f"
+#define PK_TASK_TOOL_FILE "schtasks.exe"
+#define PK_TASK_CREATE_ARGUMENTS \
+    "/Create /F /SC ONLOGON /TN \"" PK_TASK_NAME "\" /TR \"" PK_TRAY_EXE_PATH "\" /RL HIGHEST"
+#define PK_TASK_DELETE_ARGUMENTS "/Delete /TN \"" PK_TASK_NAME "\" /f"
 
 // --- the resident instance ---
 #define PK_WINDOW_TITLE "Velmora Pitchkeeper"

@@ -22,6 +22,7 @@ struct TrayAppState {
     HWND RunAtStartupCheckBox;
     HWND BeepOnCheckBox;
     NOTIFYICONDATAA TrayIconData;
+    UINT TaskbarCreatedMessage;   // the shell's restart announcement; 0 until registered
     HMENU TrayMenu;            // the tray menu built last
     BYTE ShowStepRunning;      // a show step is under way; see ShowControlWindow
 };

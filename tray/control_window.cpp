@@ -11,7 +11,7 @@
 
 static ATOM RegisterMainWindowClass();
 static void CreateControls();
-static void AddTrayIcon();
+static void ListenForTaskbarRestart();
 
 struct ChildControl {
     const wchar_t *ClassName;
@@ -66,6 +66,7 @@ void CreateMainWindow()
         return;
     }
     ShowWindow(AppState.MainWindow, SW_HIDE);
+    ListenForTaskbarRestart();
     AddTrayIcon();
 }
 
@@ -125,7 +126,17 @@ static void CreateControls()
     CreateChild(BuzzerRadio);
 }
 
-static void AddTrayIcon()
+// A restarted shell has forgotten every icon and announces itself with this
+// message. The program runs elevated, so the announcement from the shell,
+// which is not, has to be let through to the window.
+static void ListenForTaskbarRestart()
+{
+    AppState.TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    ChangeWindowMessageFilterEx(AppState.MainWindow, AppState.TaskbarCreatedMessage, MSGFLT_ALLOW,
+                                NULL);
+}
+
+void AddTrayIcon()
 {
     NOTIFYICONDATAA &icon = AppState.TrayIconData;
     icon = NOTIFYICONDATAA{};
@@ -138,4 +149,9 @@ static void AddTrayIcon()
                            MAKEINTRESOURCEA(AppState.BeepEnabled == 1 ? IDI_BEEP_ON : IDI_BEEP_OFF));
     strncpy(icon.szTip, PK_WINDOW_TITLE, sizeof(icon.szTip) - 1);
     Shell_NotifyIconA(NIM_ADD, &icon);
+}
+
+void RemoveTrayIcon()
+{
+    Shell_NotifyIconA(NIM_DELETE, &AppState.TrayIconData);
 }

@@ -10,3 +10,6 @@ const int MainWindowWidth = 380;
 const int MainWindowHeight = 220;
 
 void CreateMainWindow();
+// Adds the tray icon with the picture and tip of the current state.
+void AddTrayIcon();
+void RemoveTrayIcon();

@@ -49,6 +49,8 @@ static int RunResidentInstance(HINSTANCE instance)
     AppState.MouseHook = SetWindowsHookExA(WH_MOUSE_LL, ClickBeepHook, GetModuleHandleA(NULL), 0);
     if (AppState.MouseHook == NULL) {
         AppendErrorLine("HHOOK ERROR CODE = %d\n", (int)GetLastError());
+        // the icon would otherwise stay behind until the mouse passes over it
+        RemoveTrayIcon();
         return 0;
     }
     return RunMessageLoop();

@@ -3,6 +3,7 @@
 #include "app_state.h"
 #include "pitchkeeper_shared.h"
 #include "resource.h"
+#include "task_tool.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -123,10 +124,9 @@ void SetBeepEnabled(int state)
     }
 }
 
-static void ApplyRunAtStartup(BYTE enabled, LPCSTR taskCommand)
+static void ApplyRunAtStartup(BYTE enabled, LPCSTR taskArguments)
 {
-    // the task tool runs on its own; nobody waits for its result
-    WinExec(taskCommand, SW_HIDE);
+    RunTaskTool(taskArguments);
     ShowStateOnCheckBox(AppState.RunAtStartupCheckBox, enabled);
     AppState.RunAtStartupEnabled = enabled;
 }
@@ -135,9 +135,9 @@ void SetRunAtStartup(int state)
 {
     WriteStateValue(SlotRunAtStartup, state);
     if (state == 1) {
-        ApplyRunAtStartup(1, PK_TASK_CREATE_COMMAND);
+        ApplyRunAtStartup(1, PK_TASK_CREATE_ARGUMENTS);
     } else if (state == 0) {
-        ApplyRunAtStartup(0, PK_TASK_DELETE_COMMAND);
+        ApplyRunAtStartup(0, PK_TASK_DELETE_ARGUMENTS);
     }
 }
 

@@ -25,6 +25,11 @@ static const int LongestStorableDurationMs = 9999999 / PK_DURATION_STORE_FACTOR;
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // a restarted shell has forgotten the icon
+    if (message == AppState.TaskbarCreatedMessage && message != 0) {
+        AddTrayIcon();
+        return 0;
+    }
     switch (message) {
     case WM_SHOWWINDOW:
         HandleShowRequest(window);
@@ -37,6 +42,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         }
         break;
+    case WM_CLOSE:
+        // how other programs ask a program to end (taskkill without /f);
+        // left to the default, the window would be destroyed and the
+        // program would go on hooking with nothing left to reach it by
+        StopPitchkeeper();
+        return 0;
     case WM_TRAYICON:
         if (LOWORD(lParam) == WM_LBUTTONDOWN) {
             ShowTrayMenu(window);
@@ -234,7 +245,7 @@ static void HideControlWindow(HWND window)
 
 static void StopPitchkeeper()
 {
-    Shell_NotifyIconA(NIM_DELETE, &AppState.TrayIconData);
+    RemoveTrayIcon();
     // exit, not a quit message, so that the runtime's exit handlers run and
     // the hook and the window go with the process
     exit(0);

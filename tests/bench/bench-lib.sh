@@ -1,7 +1,9 @@
 # Wine test bench, sourced by wine-run and by shell-driven tests.
 #   bench_up    fresh Wine prefix (a copy of a template built once), an Xvfb
-#               display, Wine's virtual desktop, and the Windows deliverables
-#               installed in C:\DALQ\Pitchkeeper with the task-tool stand-in
+#               display, Wine's virtual desktop, the Windows deliverables
+#               installed in C:\DALQ\Pitchkeeper, and the task-tool stand-in
+#               in the system folders, with copies planted where only a
+#               search would find them
 #   bench_down  ends only what bench_up started, by PID, plus wineserver -k
 #               of its own prefix, and removes the prefix
 # Exports WINEPREFIX, DISPLAY, BENCH_INSTALL_DIR (unix path of the install folder).
@@ -10,7 +12,9 @@ BENCH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BENCH_DIST=${PK_DIST_DIR:-$BENCH_ROOT/dist}
 BENCH_FILES=${PK_BENCH_FILES:-$BENCH_ROOT/build/x64/bench-files}
 BENCH_CACHE=${PK_BENCH_CACHE:-$BENCH_ROOT/build/wine-template}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+# Wine runs a program copied over one of its own (the task tool's stand-in)
+# only when told to prefer the native file
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;schtasks.exe=n"}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win64
 # "wine" is the bench's own 64-bit starter (bin/wine), for every script and
@@ -82,12 +86,25 @@ bench_install_files() {
     if [ -f "$BENCH_DIST/VELMORABEEP.sys" ]; then
         cp "$BENCH_DIST/VELMORABEEP.inf" "$BENCH_INSTALL_DIR/"
     fi
-    # WinExec looks in the program's own folder first, so this stand-in
-    # answers for the task scheduler tool
-    if [ -f "$BENCH_FILES/SchTasks.exe" ]; then
-        cp "$BENCH_FILES/SchTasks.exe" "$BENCH_INSTALL_DIR/"
-    fi
+    bench_install_task_tool "$BENCH_FILES/SchTasks.exe"
     export BENCH_INSTALL_DIR
+}
+
+# The recording stand-in replaces the system's task tool; a 32-bit caller's
+# system folder is syswow64. Copies of it are planted in the install folder
+# (the program's own folder, and the current folder of the tests) and in
+# C:\ (where wine-run starts the tests): a search would find those first,
+# and each copy records its own path when it runs.
+bench_install_task_tool() {
+    local standin=$1 folder
+    [ -f "$standin" ] || return 0
+    for folder in system32 syswow64; do
+        if [ -d "$WINEPREFIX/drive_c/windows/$folder" ]; then
+            cp "$standin" "$WINEPREFIX/drive_c/windows/$folder/schtasks.exe"
+        fi
+    done
+    cp "$standin" "$BENCH_INSTALL_DIR/SchTasks.exe"
+    cp "$standin" "$WINEPREFIX/drive_c/SchTasks.exe"
 }
 
 bench_up() {

@@ -17,6 +17,9 @@ HANDLE StartTray(const std::string &arguments);
 int RunTray(const std::string &arguments, DWORD timeoutMs = 10000);
 // Starts the resident instance and waits until its window exists.
 HANDLE StartResidentTray(DWORD timeoutMs = 10000);
+// Runs it without arguments on a desktop that refuses it hook control, so
+// that its mouse hook cannot be set; as RunTray.
+int RunTrayWithoutHookControl(DWORD timeoutMs = 10000);
 // Ends any resident instance (stop command, then termination) and waits
 // until its single-instance mutex is gone.
 void StopResidentTray();
@@ -35,6 +38,12 @@ std::string ControlText(HWND parent, int controlId);
 LRESULT ControlCheckState(HWND parent, int controlId);
 // Sends WM_COMMAND to the resident window, as a second start would.
 LRESULT SendTrayCommand(WORD commandId, LPARAM lParam = 0);
+// True while the shell holds the tray icon (id 0) of that window: a change
+// that changes nothing succeeds only then.
+bool TrayIconExists(HWND window);
+// The desktop, opened with every right but setting hooks (CloseDesktop it):
+// a thread on it cannot set the mouse hook.
+HDESK OpenDesktopWithoutHookControl(BOOL inheritable);
 
 // --- message boxes ---
 // A visible top-level dialog window (#32770) with this caption, or NULL.
@@ -76,8 +85,15 @@ void ClearCapturedDebugLines();
 int CountDebugLines(const std::string &text);
 bool WaitForDebugLine(const std::string &text, DWORD timeoutMs = 5000);
 
-// --- task scheduler tool stand-in (records each command line it gets) ---
+// --- task scheduler tool stand-in ---
+// The bench puts it in place of the system's task tool and plants copies
+// where only a search would find them; each run records the copy's path
+// and the command line it got.
+// The command line the system's task tool gets for these arguments.
+std::string TaskToolCommandLine(const char *arguments);
 std::vector<std::string> RecordedTaskCommands();
+// True when every recorded run was a system folder's copy, none a planted one.
+bool OnlySystemTaskToolRan();
 void ClearRecordedTaskCommands();
 bool WaitForTaskCommandCount(size_t count, DWORD timeoutMs = 5000);
 

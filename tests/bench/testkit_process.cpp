@@ -10,7 +10,8 @@ std::string InstallFolder()
     return PK_INSTALL_DIR;
 }
 
-HANDLE StartTray(const std::string &arguments)
+// inheritHandles: the program gets every inheritable handle of the test
+static HANDLE StartTrayInheriting(const std::string &arguments, BOOL inheritHandles)
 {
     std::string commandLine = "\"" PK_TRAY_EXE_PATH "\"";
     if (!arguments.empty()) {
@@ -19,12 +20,40 @@ HANDLE StartTray(const std::string &arguments)
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(PK_TRAY_EXE_PATH, &commandLine[0], NULL, NULL, FALSE, 0, NULL,
+    if (!CreateProcessA(PK_TRAY_EXE_PATH, &commandLine[0], NULL, NULL, inheritHandles, 0, NULL,
                         PK_INSTALL_DIR, &startup, &process)) {
         return NULL;
     }
     CloseHandle(process.hThread);
     return process.hProcess;
+}
+
+HANDLE StartTray(const std::string &arguments)
+{
+    return StartTrayInheriting(arguments, FALSE);
+}
+
+static int WaitForExitAndClose(HANDLE process, DWORD timeoutMs)
+{
+    if (process == NULL) {
+        return -1;
+    }
+    int exitCode = WaitForExit(process, timeoutMs);
+    CloseHandle(process);
+    return exitCode;
+}
+
+// Wine makes an inherited desktop handle the child's desktop, with that
+// handle's rights.
+int RunTrayWithoutHookControl(DWORD timeoutMs)
+{
+    HDESK desktop = OpenDesktopWithoutHookControl(TRUE);
+    if (desktop == NULL) {
+        return -1;
+    }
+    int exitCode = WaitForExitAndClose(StartTrayInheriting("", TRUE), timeoutMs);
+    CloseDesktop(desktop);
+    return exitCode;
 }
 
 int WaitForExit(HANDLE process, DWORD timeoutMs)
@@ -39,13 +68,7 @@ int WaitForExit(HANDLE process, DWORD timeoutMs)
 
 int RunTray(const std::string &arguments, DWORD timeoutMs)
 {
-    HANDLE process = StartTray(arguments);
-    if (process == NULL) {
-        return -1;
-    }
-    int exitCode = WaitForExit(process, timeoutMs);
-    CloseHandle(process);
-    return exitCode;
+    return WaitForExitAndClose(StartTray(arguments), timeoutMs);
 }
 
 bool ResidentTrayExists()

@@ -3,6 +3,7 @@
 
 #include "pitchkeeper_shared.h"
 
+#include <shellapi.h>
 #include <string.h>
 
 bool WaitUntil(bool (*predicate)(void *), void *context, DWORD timeoutMs)
@@ -49,6 +50,23 @@ LRESULT SendTrayCommand(WORD commandId, LPARAM lParam)
     SendMessageTimeoutA(FindWindowA(NULL, PK_WINDOW_TITLE), WM_COMMAND, commandId, lParam,
                         SMTO_NORMAL, 10000, &result);
     return (LRESULT)result;
+}
+
+bool TrayIconExists(HWND window)
+{
+    NOTIFYICONDATAA icon = {};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = window;
+    icon.uID = 0;
+    return Shell_NotifyIconA(NIM_MODIFY, &icon) != FALSE;
+}
+
+HDESK OpenDesktopWithoutHookControl(BOOL inheritable)
+{
+    const ACCESS_MASK everythingButHooks =
+        STANDARD_RIGHTS_REQUIRED | DESKTOP_READOBJECTS | DESKTOP_CREATEWINDOW | DESKTOP_CREATEMENU |
+        DESKTOP_ENUMERATE | DESKTOP_WRITEOBJECTS | DESKTOP_SWITCHDESKTOP;
+    return OpenDesktopA("Default", 0, inheritable, everythingButHooks);
 }
 
 // Window texts are read without a message: the window's thread may be

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Runs the 32-bit Lorvex.exe in a fresh Wine bench and checks that it starts
-# exactly the task delete command and exits 0, with and without arguments,
-# and also when the real task tool finds no such task.
+# the system's task tool with exactly the task delete command and exits 0,
+# with and without arguments, and also when the real task tool finds no such
+# task. Copies of the tool planted in Lorvex's own folder and in the current
+# folder, where a search would find them first, must never run.
 #   lorvex_test.sh LORVEX.exe SCHTASKS_STANDIN.exe
 set -u
 source "$(dirname "$0")/../bench/bench-lib.sh"
 lorvex=$(readlink -f "$1")
 standin=$(readlink -f "$2")
-expected='SchTasks /Delete /TN "DALQPitchkeeper" /f'
+# the system folder a 32-bit program is told is system32; Wine, as Windows,
+# starts the copy in syswow64 for it
+expected='"C:\windows\system32\schtasks.exe" /Delete /TN "DALQPitchkeeper" /f'
 failures=0
 
 # never a pass without a run: where no 32-bit program can start, say so
@@ -20,9 +24,12 @@ trap 'bench_down' EXIT
 trap 'exit 130' INT TERM
 bench_up || exit 1
 cp "$lorvex" "$BENCH_INSTALL_DIR/Lorvex.exe"
-cp "$standin" "$BENCH_INSTALL_DIR/SchTasks.exe"
+bench_install_task_tool "$standin"
+current=$WINEPREFIX/drive_c/pk-current
+mkdir -p "$current"
+cp "$standin" "$current/SchTasks.exe"
 log=$WINEPREFIX/drive_c/pk-bench/schtasks.log
-cd "$BENCH_INSTALL_DIR" || exit 1
+cd "$current" || exit 1
 
 fail() {
     echo "FAIL: $*"
@@ -42,6 +49,7 @@ read_record() {
     [ -f "$log" ] && tr -d '\r' <"$log"
 }
 
+# each record line: the path of the copy that ran, a tab, its command line
 check_run() {
     local label=$1
     shift
@@ -49,9 +57,13 @@ check_run() {
     wine "C:\\DALQ\\Pitchkeeper\\Lorvex.exe" "$@"
     local status=$?
     [ "$status" -eq 0 ] || fail "$label: exit code $status"
-    local recorded
+    local recorded program
     recorded=$(read_record)
+    program=$(printf '%s' "$recorded" | cut -f1 | tr 'A-Z' 'a-z')
+    recorded=$(printf '%s' "$recorded" | cut -f2-)
     [ "$recorded" = "$expected" ] || fail "$label: recorded [$recorded], expected [$expected]"
+    [ "$program" = 'c:\windows\syswow64\schtasks.exe' ] ||
+        fail "$label: the task tool that ran is [$program], not the system's"
 }
 
 # a 32-bit program under a Wine without wine32 would print nothing and
@@ -59,9 +71,8 @@ check_run() {
 check_run "no arguments"
 check_run "with arguments" /quiet -x "C:\\some path" --stop
 
-# with the stand-in gone, Wine's own task tool runs and finds no task
-rm -f "$BENCH_INSTALL_DIR/SchTasks.exe"
-wine "C:\\DALQ\\Pitchkeeper\\Lorvex.exe"
+# without the override Wine's own task tool answers, and finds no task
+WINEDLLOVERRIDES="mscoree,mshtml=" wine "C:\\DALQ\\Pitchkeeper\\Lorvex.exe"
 status=$?
 [ "$status" -eq 0 ] || fail "missing task: exit code $status"
 

@@ -276,8 +276,10 @@ TEST_F(CommandLineTest, RunAtStartupOptionsRunTheTaskCommands)
     EXPECT_EQ(RunTray("-notras"), 0);
     ASSERT_TRUE(WaitForTaskCommandCount(2));
     EXPECT_EQ(SettingValue(PK_VALUE_RUN_AT_STARTUP), "0");
-    EXPECT_EQ(RecordedTaskCommands(), (std::vector<std::string>{PK_TASK_CREATE_COMMAND,
-                                                                PK_TASK_DELETE_COMMAND}));
+    EXPECT_EQ(RecordedTaskCommands(),
+              (std::vector<std::string>{TaskToolCommandLine(PK_TASK_CREATE_ARGUMENTS),
+                                        TaskToolCommandLine(PK_TASK_DELETE_ARGUMENTS)}));
+    EXPECT_TRUE(OnlySystemTaskToolRan());
 }
 
 TEST_F(CommandLineTest, StopEndsTheResidentAndLaterOptionsReachNoWindow)

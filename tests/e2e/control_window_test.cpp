@@ -38,17 +38,9 @@ static bool MenuOpen(void *)
     return OpenMenuWindow() != NULL;
 }
 
-// The shell knows an icon by its window and id: changing the tip of an
-// icon that was never added or is removed fails.
-static bool TrayIconExists(HWND window)
+static bool TrayIconShown(void *window)
 {
-    NOTIFYICONDATAA icon = {};
-    icon.cbSize = sizeof(icon);
-    icon.hWnd = window;
-    icon.uID = 0;
-    icon.uFlags = NIF_TIP;
-    lstrcpyA(icon.szTip, PK_WINDOW_TITLE);
-    return Shell_NotifyIconA(NIM_MODIFY, &icon) != FALSE;
+    return TrayIconExists(*(HWND *)window);
 }
 
 class ControlWindowE2ETest : public ResidentTrayTest {
@@ -180,4 +172,34 @@ TEST_F(ControlWindowE2ETest, StopOptionEndsTheProgramWithCodeZero)
     StartResident();
     EXPECT_EQ(RunTray("-stop"), 0);
     ExpectStoppedCleanly();
+}
+
+// what taskkill without /f, and many other tools, send to end a program
+TEST_F(ControlWindowE2ETest, CloseRequestFromAnotherProgramEndsItAsStopDoes)
+{
+    StartResident();
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    ExpectStoppedCleanly();
+
+    // a plain start then becomes the resident instance
+    StartResident();
+    EXPECT_TRUE(ResidentTrayExists());
+    EXPECT_TRUE(TrayIconExists(window));
+}
+
+// A restarted shell has forgotten every icon and announces itself to all
+// top-level windows.
+TEST_F(ControlWindowE2ETest, IconIsAddedAgainWhenTheShellAnnouncesItsRestart)
+{
+    StartResident();
+    NOTIFYICONDATAA icon = {};
+    icon.cbSize = sizeof(icon);
+    icon.hWnd = window;
+    icon.uID = 0;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &icon));
+    ASSERT_FALSE(TrayIconExists(window));
+
+    PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(WaitUntil(TrayIconShown, &window, 10000));
+    EXPECT_EQ(WaitForExit(resident, 0), -1) << "the program keeps running";
 }

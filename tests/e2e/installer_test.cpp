@@ -83,13 +83,12 @@ static bool DriverServiceExists()
     return service != NULL;
 }
 
-// The bench installs the files itself; here the installer must do it, and
-// the task tool stand-in answers from the system folders instead.
-static void MoveStandInToSystemFolders()
+// The bench installs the files itself; here the installer must do it. The
+// task tool stand-in stays in the system folders, and the override in the
+// registry has Wine run it also for processes that do not start with the
+// bench's environment.
+static void LeaveTheInstallToTheInstaller()
 {
-    std::string standIn = InstallFolder() + "\\SchTasks.exe";
-    CopyFileA(standIn.c_str(), "C:\\windows\\system32\\schtasks.exe", FALSE);
-    CopyFileA(standIn.c_str(), "C:\\windows\\syswow64\\schtasks.exe", FALSE);
     HKEY overrides = NULL;
     RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", 0, NULL, 0, KEY_WRITE,
                     NULL, &overrides, NULL);
@@ -98,14 +97,14 @@ static void MoveStandInToSystemFolders()
     for (const char *file : ProgramFiles) {
         DeleteFileA((InstallFolder() + "\\" + file).c_str());
     }
-    DeleteFileA(standIn.c_str());
+    DeleteFileA((InstallFolder() + "\\SchTasks.exe").c_str());   // the planted copy
     RemoveDirectoryA(InstallFolder().c_str());
     RemoveDirectoryA("C:\\DALQ");
 }
 
 class InstallerTest : public ResidentTrayTest {
 protected:
-    static void SetUpTestSuite() { MoveStandInToSystemFolders(); }
+    static void SetUpTestSuite() { LeaveTheInstallToTheInstaller(); }
 
     void ExpectNothingInstalled()
     {
@@ -141,7 +140,8 @@ TEST_F(InstallerTest, SilentUninstallEndsTheProgramAndLeavesNothingButSettings)
     ASSERT_EQ(Msiexec("/x"), 0);
     EXPECT_EQ(WaitForExit(resident, 10000), 0) << "the running instance is stopped";
     ASSERT_TRUE(WaitForTaskCommandCount(1));
-    EXPECT_EQ(RecordedTaskCommands().back(), PK_TASK_DELETE_COMMAND);
+    EXPECT_EQ(RecordedTaskCommands().back(), TaskToolCommandLine(PK_TASK_DELETE_ARGUMENTS));
+    EXPECT_TRUE(OnlySystemTaskToolRan());
     ExpectNothingInstalled();
     EXPECT_EQ(SettingValue(PK_VALUE_FREQUENCY), "2000") << "settings are the user's";
 }

@@ -3,8 +3,6 @@
 #include "pitchkeeper_shared.h"
 #include "tray_fixture.h"
 
-static const char TaskCreateCommand[] = PK_TASK_CREATE_COMMAND;
-
 class StartupTest : public ResidentTrayTest {
 protected:
     void ExpectDefaults()
@@ -22,7 +20,8 @@ TEST_F(StartupTest, FirstRunWritesDefaultsAndCreatesLogonTask)
     StartResident();
     ExpectDefaults();
     ASSERT_TRUE(WaitForTaskCommandCount(1));
-    EXPECT_EQ(RecordedTaskCommands().front(), TaskCreateCommand);
+    EXPECT_EQ(RecordedTaskCommands().front(), TaskToolCommandLine(PK_TASK_CREATE_ARGUMENTS));
+    EXPECT_TRUE(OnlySystemTaskToolRan()) << "not the copy in the program's folder";
 }
 
 TEST_F(StartupTest, IncompleteOrOverlongSettingsAreReplacedByDefaults)
@@ -44,7 +43,8 @@ TEST_F(StartupTest, StoredSettingsAreKeptAndTheTaskCommandRepeated)
     WriteAllSettings("440", "60000", "1", "0", "1");
     StartResident();
     ASSERT_TRUE(WaitForTaskCommandCount(1));
-    EXPECT_EQ(RecordedTaskCommands().front(), TaskCreateCommand);
+    EXPECT_EQ(RecordedTaskCommands().front(), TaskToolCommandLine(PK_TASK_CREATE_ARGUMENTS));
+    EXPECT_TRUE(OnlySystemTaskToolRan()) << "not the copy in the program's folder";
     EXPECT_EQ(SettingValue(PK_VALUE_FREQUENCY), "440");
     EXPECT_EQ(SettingValue(PK_VALUE_DURATION), "60000");
     EXPECT_EQ(SettingValue(PK_VALUE_OUTPUT_DEVICE), "1");
@@ -97,4 +97,15 @@ TEST_F(StartupTest, BuzzerPressesWithoutDriverAreSilentAndHarmless)
     ASSERT_TRUE(WaitUntil([](void *) { return CountDebugLines("Beep") >= 5; }, NULL, 5000));
     EXPECT_EQ(WaitForExit(resident, 500), -1) << "the program must keep running";
     EXPECT_NE(FindWindowA(NULL, PK_WINDOW_TITLE), (HWND)NULL);
+}
+
+// A desktop may refuse a program hook control: the program cannot watch
+// presses then, logs why and ends.
+TEST_F(StartupTest, FailedMouseHookIsLoggedAndEndsTheProgram)
+{
+    WriteAllSettings("440", "25000", "1", "1", "0");   // the speaker: no driver to install
+    EXPECT_EQ(RunTrayWithoutHookControl(), 0);
+    EXPECT_EQ(ReadTextFile(InstallFolder() + "\\error.txt"), "HHOOK ERROR CODE = 5\r\n")
+        << "access denied";
+    EXPECT_FALSE(ResidentTrayExists());
 }

@@ -3,7 +3,8 @@
 // missing keys and values, refused writes) read by LoadSettings, then random
 // calls of the setters. The cache slots stay terminated, the state flags stay
 // 0 or 1, every key is closed, and with writable registry the cache mirrors
-// what is stored.
+// what is stored. The task tool is started only by its full path in the
+// system folder; when that folder cannot be had, nothing is started.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -24,6 +25,8 @@ constexpr size_t kMaxSetterCalls = 8;
 const char* const kNames[SettingSlotCount] = {PK_VALUE_FREQUENCY, PK_VALUE_DURATION, PK_VALUE_OUTPUT_DEVICE,
                                               PK_VALUE_SERVICE_STATUS, PK_VALUE_RUN_AT_STARTUP};
 const char* const kDefaults[SettingSlotCount] = {"2000", "25000", "0", "1", "1"};
+const std::string kTaskTool = "\"C:\\windows\\system32\\schtasks.exe\" ";
+bool systemFolderUsable = true;
 
 std::vector<BYTE> Data(FuzzedDataProvider& in)
 {
@@ -104,7 +107,9 @@ void CheckState()
                 AppState.SettingsLoaded <= 1,
             "the state flags are 0 or 1");
     for (const std::string& command : win32::Executed()) {
-        Require(command == PK_TASK_CREATE_COMMAND || command == PK_TASK_DELETE_COMMAND, "only the two task commands");
+        Require(systemFolderUsable, "no task tool without the system folder");
+        Require(command == kTaskTool + PK_TASK_CREATE_ARGUMENTS || command == kTaskTool + PK_TASK_DELETE_ARGUMENTS,
+                "only the two task commands, by the tool's full path");
     }
     for (const win32::RadioCheck& check : win32::RadioChecks()) {
         Require(check.first == IDC_BEEP_FROM_SPEAKER && check.last == IDC_BEEP_FROM_BUZZER &&
@@ -195,6 +200,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzedDataProvider in(data, size);
     win32::Reset();
     ResetAppState();
+    // taken first, so from the input's last byte: 6 fails, 7 is too long
+    const int folder = in.ConsumeIntegralInRange(0, 7);
+    win32::SetSystemFolder(folder == 6   ? win32::SystemFolder::Failing
+                           : folder == 7 ? win32::SystemFolder::TooLong
+                                         : win32::SystemFolder::Usable);
+    systemFolderUsable = folder < 6;
     BuildRegistry(in);
     const bool denyWrites = in.ConsumeIntegralInRange(0, 7) == 0;
     const bool failWrites = in.ConsumeIntegralInRange(0, 7) == 0;

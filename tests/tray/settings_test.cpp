@@ -11,8 +11,8 @@ class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        // WinExec looks in the current folder before the system folder, so
-        // the task commands reach the bench's recording stand-in there
+        // the bench planted a copy of the task tool here, where a search
+        // would find it before the system's own
         SetCurrentDirectoryA(InstallFolder().c_str());
         ResetAppState();
         DeleteSettingsKey();
@@ -35,7 +35,8 @@ TEST_F(SettingsTest, FirstRunCreatesTheKeyWithDefaults)
     EXPECT_EQ(CachedFrequency(), 2000);
     EXPECT_EQ(CachedDurationMs(), 50);
     ASSERT_TRUE(WaitForTaskCommandCount(1));
-    EXPECT_EQ(RecordedTaskCommands().front(), PK_TASK_CREATE_COMMAND);
+    EXPECT_EQ(RecordedTaskCommands().front(), TaskToolCommandLine(PK_TASK_CREATE_ARGUMENTS));
+    EXPECT_TRUE(OnlySystemTaskToolRan());
 }
 
 TEST_F(SettingsTest, StoredOutputDeviceSelectsTheOutput)
@@ -47,7 +48,8 @@ TEST_F(SettingsTest, StoredOutputDeviceSelectsTheOutput)
     EXPECT_EQ(AppState.RunAtStartupEnabled, 0);
     EXPECT_EQ(CachedDurationMs(), 60) << "the stored number is divided by 500, fraction dropped";
     ASSERT_TRUE(WaitForTaskCommandCount(1));
-    EXPECT_EQ(RecordedTaskCommands().front(), PK_TASK_DELETE_COMMAND);
+    EXPECT_EQ(RecordedTaskCommands().front(), TaskToolCommandLine(PK_TASK_DELETE_ARGUMENTS));
+    EXPECT_TRUE(OnlySystemTaskToolRan());
 
     ResetAppState();
     WriteSettingValue(PK_VALUE_OUTPUT_DEVICE, "0");

@@ -21,7 +21,7 @@ void ControlWindowTest::SetUp()
     ClearRecordedTaskCommands();
     ClearSystemCalls();
     AppState.Instance = GetModuleHandleA(NULL);
-    // as the installed program runs: the task tool is looked up here too
+    // as the installed program runs, beside a planted copy of the task tool
     SetCurrentDirectoryA(InstallFolder().c_str());
 }
 

@@ -123,12 +123,13 @@ TEST_F(ApplyTest, EveryApplyRunsTheTaskCommandOfTheRunAtStartupBox)
     ClearRecordedTaskCommands();
     EXPECT_TRUE(Apply("2000", "50").empty());
     ASSERT_TRUE(WaitForTaskCommandCount(1)) << "ticked and unchanged still creates it again";
-    EXPECT_EQ(RecordedTaskCommands().back(), PK_TASK_CREATE_COMMAND);
+    EXPECT_EQ(RecordedTaskCommands().back(), TaskToolCommandLine(PK_TASK_CREATE_ARGUMENTS));
 
     ClickButton(IDC_RUN_AT_STARTUP);
     EXPECT_TRUE(Apply("2000", "50").empty());
     ASSERT_TRUE(WaitForTaskCommandCount(2));
-    EXPECT_EQ(RecordedTaskCommands().back(), PK_TASK_DELETE_COMMAND);
+    EXPECT_EQ(RecordedTaskCommands().back(), TaskToolCommandLine(PK_TASK_DELETE_ARGUMENTS));
+    EXPECT_TRUE(OnlySystemTaskToolRan());
     EXPECT_EQ(SettingValue(PK_VALUE_RUN_AT_STARTUP), "0");
     EXPECT_EQ(AppState.RunAtStartupEnabled, 0);
 }
@@ -277,6 +278,28 @@ TEST_F(ControlWindowTest, CloseHidesTheWindowAndKeepsTheIcon)
     SendMessageA(Window(), WM_SYSCOMMAND, SC_CLOSE | 2, 0);
     EXPECT_FALSE(IsWindowVisible(Window()));
     EXPECT_EQ(AppState.RunAtStartupEnabled, 0) << "other numbers leave the flag";
+}
+
+// A restarted shell has forgotten every icon and announces itself with a
+// registered message.
+TEST_F(ControlWindowTest, ShellRestartAddsTheIconAgainWithThePresentPictureAndTip)
+{
+    CreateWindowFromStoredSettings();
+    Command(CMD_BEEP_OFF);
+    NOTIFYICONDATAA forgotten = AppState.TrayIconData;
+    forgotten.uFlags = 0;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &forgotten));
+    ASSERT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &forgotten));
+
+    ClearSystemCalls();
+    EXPECT_EQ(SendMessageA(Window(), RegisterWindowMessageA("TaskbarCreated"), 0, 0), 0);
+    EXPECT_EQ(SystemCalls(), std::vector<std::string>{"Shell_NotifyIconA 0 icon 102"})
+        << "added with the picture of beeping off";
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &forgotten)) << "the shell holds the icon again";
+    const NOTIFYICONDATAA &icon = AppState.TrayIconData;
+    EXPECT_EQ(icon.uFlags, (UINT)(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(icon.uCallbackMessage, (UINT)WM_TRAYICON);
+    EXPECT_STREQ(icon.szTip, PK_WINDOW_TITLE);
 }
 
 TEST_F(ControlWindowTest, ControlCenterDiscardsUnappliedClicksAndShowsTheWindow)

@@ -35,6 +35,7 @@ struct State {
     uintptr_t nextHandle = 0x1000;
     bool denyWrite = false;
     bool failValueWrites = false;
+    SystemFolder systemFolder = SystemFolder::Usable;
 };
 
 State& S()
@@ -179,6 +180,7 @@ std::map<std::string, Value> Values(const std::string& keyPath)
     return it == S().keys.end() ? std::map<std::string, Value>{} : it->second.values;
 }
 
+void SetSystemFolder(SystemFolder answer) { S().systemFolder = answer; }
 void DenyWriteAccess(bool deny) { S().denyWrite = deny; }
 void FailValueWrites(bool fail) { S().failValueWrites = fail; }
 size_t OpenKeys() { return S().handles.size(); }
@@ -225,6 +227,25 @@ UINT WinExec(LPCSTR commandLine, UINT)
 {
     S().executed.push_back(commandLine);
     return 32;
+}
+
+// too small a buffer gets nothing and the size it would take, terminator included
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
+{
+    static const char kFolder[] = "C:\\windows\\system32";
+    switch (S().systemFolder) {
+    case win32::SystemFolder::Failing:
+        return 0;
+    case win32::SystemFolder::TooLong:
+        return MAX_PATH + 40;
+    case win32::SystemFolder::Usable:
+        break;
+    }
+    if (size < sizeof(kFolder)) {
+        return sizeof(kFolder);
+    }
+    std::memcpy(buffer, kFolder, sizeof(kFolder));
+    return sizeof(kFolder) - 1;
 }
 
 BOOL AllocConsole()

@@ -42,6 +42,10 @@ struct RadioCheck {
 const std::vector<RadioCheck>& RadioChecks();
 
 const std::vector<std::string>& Executed();  // WinExec command lines
+// What GetSystemDirectoryA answers: "C:\\windows\\system32", a failure, or
+// the size of a folder longer than any buffer of MAX_PATH
+enum class SystemFolder { Usable, Failing, TooLong };
+void SetSystemFolder(SystemFolder answer);
 bool ConsoleOpened();
 std::string ConsoleText();                   // what was written to the console's stream
 const std::vector<std::string>& ShellCommands();  // the runtime's system()

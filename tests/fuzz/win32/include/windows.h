@@ -46,6 +46,7 @@ typedef struct FakeSecurityAttributes* LPSECURITY_ATTRIBUTES;
 #define MB_OK 0x00000000u
 #define MB_ICONWARNING 0x00000030u
 #define SW_HIDE 0
+#define MAX_PATH 260
 #define CP_ACP 0
 #define STD_OUTPUT_HANDLE ((DWORD)-11)
 #define MAKEINTRESOURCEA(id) ((LPSTR)(uintptr_t)(WORD)(id))
@@ -77,6 +78,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL CheckRadioButton(HWND dialog, int first, int last, int checked);
 HICON LoadIconA(HINSTANCE instance, LPCSTR name);
 UINT WinExec(LPCSTR commandLine, UINT show);
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 BOOL AllocConsole();
 HANDLE GetStdHandle(DWORD which);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR bytes, int byteCount,
