@@ -5,6 +5,8 @@
 
 #include <tlhelp32.h>
 
+#include <stdio.h>
+
 std::string InstallFolder()
 {
     return PK_INSTALL_DIR;
@@ -94,12 +96,33 @@ int CountProcesses(const char *exeName)
     return count;
 }
 
+// Says on standard error how a start that never came up ended, for the
+// failures that show only now and then under load.
+static void ReportFailedStart(HANDLE process, const char *what)
+{
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process, &exitCode);
+    fprintf(stderr, "resident start failed: %s; process %s %lu; error.txt: [%s]\n", what,
+            exitCode == STILL_ACTIVE ? "still running, id" : "ended with code",
+            exitCode == STILL_ACTIVE ? GetProcessId(process) : exitCode,
+            ReadTextFile(InstallFolder() + "\\error.txt").c_str());
+}
+
 HANDLE StartResidentTray(DWORD timeoutMs)
 {
     HANDLE process = StartTray("");
+    if (process == NULL) {
+        return NULL;
+    }
     // idle means the message loop runs, so the mouse hook is in place
-    if (process != NULL && (WaitForWindow(PK_WINDOW_TITLE, timeoutMs) == NULL ||
-                            WaitForInputIdle(process, timeoutMs) != 0)) {
+    const char *failure = NULL;
+    if (WaitForWindow(PK_WINDOW_TITLE, timeoutMs) == NULL) {
+        failure = "no window";
+    } else if (WaitForInputIdle(process, timeoutMs) != 0) {
+        failure = "window, but never idle";
+    }
+    if (failure != NULL) {
+        ReportFailedStart(process, failure);
         TerminateProcess(process, 99);
         CloseHandle(process);
         return NULL;
