@@ -21,12 +21,25 @@ struct DebugCapture {
 };
 DebugCapture Capture;
 
+// A writer takes the buffer (DBWIN_BUFFER_READY), fills it and then signals
+// DBWIN_DATA_READY. A process that ends between the two, such as a program
+// that exits while one of its threads writes a line, never signals: waiting
+// for it without end would leave every later writer in every process
+// waiting 10 s for the buffer and then dropping its line. So the buffer is
+// handed out again when no data came for this long; a live writer needs
+// microseconds between the two steps.
+const DWORD WriterGoneAfterMs = 500;
+
 void ReadDebugStrings()
 {
     HANDLE waits[2] = {Capture.dataReady, Capture.stopEvent};
     for (;;) {
         SetEvent(Capture.bufferReady);
-        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        DWORD woken = WaitForMultipleObjects(2, waits, FALSE, WriterGoneAfterMs);
+        if (woken == WAIT_TIMEOUT) {
+            continue;
+        }
+        if (woken != WAIT_OBJECT_0) {
             return;
         }
         // taken first, so that benchmarks see when the string arrived

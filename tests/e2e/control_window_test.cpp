@@ -140,6 +140,22 @@ TEST_F(ControlWindowE2ETest, CloseHidesTheWindowWhileTheIconStaysAndPressesStill
     EXPECT_TRUE(WaitForDebugLine("Beep"));
 }
 
+// A stop ends the program while a press's worker may be writing its debug
+// line; a writer that ends after taking the capture's buffer and before
+// filling it must not cost the lines of every later press.
+TEST_F(ControlWindowE2ETest, PressesAreSeenAfterAWriterEndedHoldingTheDebugBuffer)
+{
+    StartResident();
+    SendTrayCommand(CMD_SWITCH_TO_SPEAKER);
+    // the first step of a writer, which then ends without the second
+    HANDLE bufferReady = OpenEventA(SYNCHRONIZE, FALSE, "DBWIN_BUFFER_READY");
+    ASSERT_EQ(WaitForSingleObject(bufferReady, 5000), WAIT_OBJECT_0);
+    CloseHandle(bufferReady);
+    ClearCapturedDebugLines();
+    InjectLeftClick();
+    EXPECT_TRUE(WaitForDebugLine("Beep", 5000)) << "a writer waits at most 10 s for the buffer";
+}
+
 TEST_F(ControlWindowE2ETest, StopButtonEndsTheProgramWithCodeZero)
 {
     StartResident();
