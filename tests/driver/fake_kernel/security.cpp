@@ -70,9 +70,9 @@ const UCHAR* Bytes(const void* address)
     return static_cast<const UCHAR*>(address);
 }
 
-// the ACEs of a valid ACL, in order; false when an ACE or its SID does not
-// lie within the ACL's size
-bool ParseAcl(const ACL* acl, std::vector<Ace>* aces)
+// the ACEs of a valid ACL, in order, and where the next ACE would go; false
+// when an ACE or its SID does not lie within the ACL's size
+bool ParseAcl(const ACL* acl, std::vector<Ace>* aces, ULONG* end = nullptr)
 {
     if (acl->AclRevision < ACL_REVISION || acl->AclRevision > ACL_REVISION_DS || acl->AclSize < sizeof(ACL)) {
         return false;
@@ -98,6 +98,9 @@ bool ParseAcl(const ACL* acl, std::vector<Ace>* aces)
         aces->push_back(Ace{header->AceType, header->AceFlags, ace->Mask, SidText(sid)});
         offset += header->AceSize;
     }
+    if (end != nullptr) {
+        *end = offset;
+    }
     return true;
 }
 
@@ -105,14 +108,8 @@ bool ParseAcl(const ACL* acl, std::vector<Ace>* aces)
 ULONG EndOfAces(const ACL* acl)
 {
     std::vector<Ace> aces;
-    if (!ParseAcl(acl, &aces)) {
-        return 0;
-    }
-    ULONG offset = sizeof(ACL);
-    for (USHORT i = 0; i < acl->AceCount; ++i) {
-        offset += reinterpret_cast<const ACE_HEADER*>(Bytes(acl) + offset)->AceSize;
-    }
-    return offset;
+    ULONG end = 0;
+    return ParseAcl(acl, &aces, &end) ? end : 0;
 }
 
 }  // namespace
