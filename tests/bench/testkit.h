@@ -41,6 +41,9 @@ LRESULT SendTrayCommand(WORD commandId, LPARAM lParam = 0);
 // True while the shell holds the tray icon (id 0) of that window: a change
 // that changes nothing succeeds only then.
 bool TrayIconExists(HWND window);
+// Has the shell drop that icon, as a restarted shell has forgotten it; true
+// when the shell held it.
+bool ForgetTrayIcon(HWND window);
 // The desktop, opened with every right but setting hooks (CloseDesktop it):
 // a thread on it cannot set the mouse hook.
 HDESK OpenDesktopWithoutHookControl(BOOL inheritable);

@@ -52,13 +52,26 @@ LRESULT SendTrayCommand(WORD commandId, LPARAM lParam)
     return (LRESULT)result;
 }
 
-bool TrayIconExists(HWND window)
+// The shell knows an icon by its window and id alone.
+static NOTIFYICONDATAA TrayIconOf(HWND window)
 {
     NOTIFYICONDATAA icon = {};
     icon.cbSize = sizeof(icon);
     icon.hWnd = window;
     icon.uID = 0;
+    return icon;
+}
+
+bool TrayIconExists(HWND window)
+{
+    NOTIFYICONDATAA icon = TrayIconOf(window);
     return Shell_NotifyIconA(NIM_MODIFY, &icon) != FALSE;
+}
+
+bool ForgetTrayIcon(HWND window)
+{
+    NOTIFYICONDATAA icon = TrayIconOf(window);
+    return Shell_NotifyIconA(NIM_DELETE, &icon) != FALSE;
 }
 
 HDESK OpenDesktopWithoutHookControl(BOOL inheritable)

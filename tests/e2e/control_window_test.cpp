@@ -208,11 +208,7 @@ TEST_F(ControlWindowE2ETest, CloseRequestFromAnotherProgramEndsItAsStopDoes)
 TEST_F(ControlWindowE2ETest, IconIsAddedAgainWhenTheShellAnnouncesItsRestart)
 {
     StartResident();
-    NOTIFYICONDATAA icon = {};
-    icon.cbSize = sizeof(icon);
-    icon.hWnd = window;
-    icon.uID = 0;
-    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &icon));
+    ASSERT_TRUE(ForgetTrayIcon(window));
     ASSERT_FALSE(TrayIconExists(window));
 
     PostMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0);

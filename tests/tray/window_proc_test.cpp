@@ -286,16 +286,14 @@ TEST_F(ControlWindowTest, ShellRestartAddsTheIconAgainWithThePresentPictureAndTi
 {
     CreateWindowFromStoredSettings();
     Command(CMD_BEEP_OFF);
-    NOTIFYICONDATAA forgotten = AppState.TrayIconData;
-    forgotten.uFlags = 0;
-    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &forgotten));
-    ASSERT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &forgotten));
+    ASSERT_TRUE(ForgetTrayIcon(Window()));
+    ASSERT_FALSE(TrayIconExists(Window()));
 
     ClearSystemCalls();
     EXPECT_EQ(SendMessageA(Window(), RegisterWindowMessageA("TaskbarCreated"), 0, 0), 0);
     EXPECT_EQ(SystemCalls(), std::vector<std::string>{"Shell_NotifyIconA 0 icon 102"})
         << "added with the picture of beeping off";
-    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &forgotten)) << "the shell holds the icon again";
+    EXPECT_TRUE(TrayIconExists(Window())) << "the shell holds the icon again";
     const NOTIFYICONDATAA &icon = AppState.TrayIconData;
     EXPECT_EQ(icon.uFlags, (UINT)(NIF_MESSAGE | NIF_ICON | NIF_TIP));
     EXPECT_EQ(icon.uCallbackMessage, (UINT)WM_TRAYICON);
