@@ -20,30 +20,24 @@ static std::wstring InstanceId(DigitizerKind kind)
     return std::wstring(DigitizerHardwareIds[kind]) + L"\\0";
 }
 
-// The HID interface path of that kind's device ("\\?\hid#pktouchscreen#..."), or "".
+// The HID interface path of that kind's device, or "". The class driver
+// names its device after ours: "root\PkPen\0" has "HID\PkPen\0".
 static std::wstring HidInterfacePath(DigitizerKind kind)
 {
-    std::wstring name = DigitizerHardwareIds[kind];
-    std::wstring wanted = L"#" + name.substr(name.find(L'\\') + 1) + L"#";
-    CharLowerW(&wanted[0]);
-    HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVINTERFACE_HID, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    std::wstring root = InstanceId(kind);
+    std::wstring hid = L"HID" + root.substr(root.find(L'\\'));
+    HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVINTERFACE_HID, hid.c_str(), NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     SP_DEVICE_INTERFACE_DATA item = {};
     item.cbSize = sizeof(item);
-    std::wstring found;
-    for (DWORD i = 0; found.empty() && SetupDiEnumDeviceInterfaces(set, NULL, &GUID_DEVINTERFACE_HID, i, &item); i++) {
-        union {
-            SP_DEVICE_INTERFACE_DETAIL_DATA_W detail;
-            BYTE bytes[1024];
-        } buffer = {};
-        buffer.detail.cbSize = sizeof(buffer.detail);
-        if (SetupDiGetDeviceInterfaceDetailW(set, &item, &buffer.detail, sizeof(buffer), NULL, NULL)) {
-            std::wstring path = buffer.detail.DevicePath;
-            CharLowerW(&path[0]);
-            found = path.find(wanted) != std::wstring::npos ? path : L"";
-        }
-    }
+    union {
+        SP_DEVICE_INTERFACE_DETAIL_DATA_W detail;
+        BYTE bytes[1024];
+    } buffer = {};
+    buffer.detail.cbSize = sizeof(buffer.detail);
+    bool found = SetupDiEnumDeviceInterfaces(set, NULL, &GUID_DEVINTERFACE_HID, 0, &item) &&
+                 SetupDiGetDeviceInterfaceDetailW(set, &item, &buffer.detail, sizeof(buffer), NULL, NULL);
     SetupDiDestroyDeviceInfoList(set);
-    return found;
+    return found ? buffer.detail.DevicePath : L"";
 }
 
 static bool OpenDigitizer(void *context)

@@ -4,6 +4,7 @@
 // handle. Each report completes the class driver's pending read or waits in
 // a short queue.
 #include <ntddk.h>
+#include <wchar.h>
 
 #include "virtual_digitizer.h"
 
@@ -11,18 +12,12 @@ extern "C" DRIVER_INITIALIZE DriverEntry;
 
 namespace {
 
-// The minidriver interface of the HID class driver. mingw-w64 has no
-// hidport.h, and its hidclass.h gives other codes for these requests.
+// The class driver's minidriver interface: mingw-w64 has no hidport.h, and
+// its hidclass.h gives other codes for these requests.
 constexpr ULONG HidRequest(ULONG id)
 {
     return CTL_CODE(FILE_DEVICE_KEYBOARD, id, METHOD_NEITHER, FILE_ANY_ACCESS);
 }
-constexpr ULONG HidGetDeviceDescriptor = HidRequest(0);
-constexpr ULONG HidGetReportDescriptor = HidRequest(1);
-constexpr ULONG HidReadReport = HidRequest(2);
-constexpr ULONG HidGetString = HidRequest(4);
-constexpr ULONG HidGetDeviceAttributes = HidRequest(9);
-
 struct HidMinidriverRegistration {
     ULONG Revision;
     PDRIVER_OBJECT DriverObject;
@@ -43,71 +38,46 @@ struct HidDeviceAttributes {
     USHORT VersionNumber;
     USHORT Reserved[11];
 };
-#pragma pack(push, 1)
-struct HidDescriptor {
-    UCHAR bLength;
-    UCHAR bDescriptorType;
-    USHORT bcdHID;
-    UCHAR bCountry;
-    UCHAR bNumDescriptors;
-    UCHAR bReportType;
-    USHORT wReportLength;
-};
-#pragma pack(pop)
 
 // One finger: tip switch and in-range bits, padding, an 8-bit contact
 // identifier, then 16-bit X and Y on the generic desktop page.
-#define FINGER_COLLECTION                                                                          \
-    0x09, 0x22, 0xA1, 0x02, 0x09, 0x42, 0x09, 0x32, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x02, \
-        0x81, 0x02, 0x75, 0x06, 0x95, 0x01, 0x81, 0x03, 0x09, 0x51, 0x26, 0xFF, 0x00, 0x75, 0x08,   \
-        0x81, 0x02, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x26, 0xFF, 0x7F, 0x75, 0x10, 0x95, 0x02,   \
-        0x81, 0x02, 0x05, 0x0D, 0xC0
-// X and Y as above, after a byte of bits
+#define FINGER                                                                                                 \
+    0x09, 0x22, 0xA1, 0x02, 0x09, 0x42, 0x09, 0x32, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x02, 0x81, 0x02, \
+        0x75, 0x06, 0x95, 0x01, 0x81, 0x03, 0x09, 0x51, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x81, 0x02, POSITION,    \
+        0x05, 0x0D, 0xC0
 #define POSITION 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x26, 0xFF, 0x7F, 0x75, 0x10, 0x95, 0x02, 0x81, 0x02
 
 // touch screen, report id 1: two fingers, then an 8-bit contact count
-const UCHAR TouchDescriptor[] = {0x05, 0x0D, 0x09, 0x04, 0xA1, 0x01, 0x85, 0x01, FINGER_COLLECTION,
-                                 FINGER_COLLECTION, 0x09, 0x54, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x01,
-                                 0x81, 0x02, 0xC0};
-// pen, report id 2: tip switch, in range and barrel bits, padding, X, Y
-const UCHAR PenDescriptor[] = {0x05, 0x0D, 0x09, 0x02, 0xA1, 0x01, 0x85, 0x02, 0x09, 0x20, 0xA1,
-                               0x00, 0x09, 0x42, 0x09, 0x32, 0x09, 0x44, 0x15, 0x00, 0x25, 0x01,
-                               0x75, 0x01, 0x95, 0x03, 0x81, 0x02, 0x75, 0x05, 0x95, 0x01, 0x81,
-                               0x03, POSITION, 0xC0, 0xC0};
+const UCHAR TouchDescriptor[] = {0x05, 0x0D, 0x09, 0x04, 0xA1, 0x01, 0x85, 0x01, FINGER, FINGER,
+                                 0x09, 0x54, 0x25, 0x7F, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0xC0};
+// pen, report id 2: tip switch, in-range and barrel bits, padding, X, Y
+const UCHAR PenDescriptor[] = {0x05, 0x0D, 0x09, 0x02, 0xA1, 0x01, 0x85, 0x02, 0x09, 0x20, 0xA1, 0x00, 0x09,
+                               0x42, 0x09, 0x32, 0x09, 0x44, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x03,
+                               0x81, 0x02, 0x75, 0x05, 0x95, 0x01, 0x81, 0x03, POSITION, 0xC0, 0xC0};
 // touch screen without a tip switch, report id 3: in-range bit, padding, X, Y
-const UCHAR TiplessDescriptor[] = {0x05, 0x0D, 0x09, 0x04, 0xA1, 0x01, 0x85, 0x03, 0x09, 0x22,
-                                   0xA1, 0x02, 0x09, 0x32, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01,
-                                   0x95, 0x01, 0x81, 0x02, 0x75, 0x07, 0x81, 0x03, POSITION,
-                                   0xC0, 0xC0};
-
-struct Model {
-    const UCHAR *descriptor;
-    USHORT descriptorLength;
-    const wchar_t *product;
-};
-const Model Models[DigitizerKindCount] = {
-    {TouchDescriptor, sizeof(TouchDescriptor), L"Bench touch screen"},
-    {PenDescriptor, sizeof(PenDescriptor), L"Bench pen"},
-    {TiplessDescriptor, sizeof(TiplessDescriptor), L"Bench digitizer without tip switch"},
-};
+const UCHAR TiplessDescriptor[] = {0x05, 0x0D, 0x09, 0x04, 0xA1, 0x01, 0x85, 0x03, 0x09, 0x22, 0xA1, 0x02,
+                                   0x09, 0x32, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x01, 0x81, 0x02,
+                                   0x75, 0x07, 0x81, 0x03, POSITION, 0xC0, 0xC0};
+const UCHAR *const Descriptors[DigitizerKindCount] = {TouchDescriptor, PenDescriptor, TiplessDescriptor};
+const UCHAR DescriptorLengths[DigitizerKindCount] = {sizeof(TouchDescriptor), sizeof(PenDescriptor),
+                                                     sizeof(TiplessDescriptor)};
 
 constexpr ULONG QueueDepth = 8;
 constexpr ULONG MaxReportLength = 16;
 
 struct Digitizer {
     ULONG kind;
-    PDEVICE_OBJECT fdo;
     PDEVICE_OBJECT lower;
     PIRP pendingRead;
     ULONG queued;
     UCHAR queue[QueueDepth][MaxReportLength];
 };
 
-// One lock for everything: the devices present, their reads and queues.
+// One lock for all of it: the devices present, their reads and queues.
 KSPIN_LOCK StateLock;
 Digitizer *Present[DigitizerKindCount];
-// While the class driver removes a HID device it waits for its read loop to
-// end; reads fail at once meanwhile, so that the loop sees the stop.
+// The class driver's removal of a device waits for that device's read loop
+// to end; meanwhile reads fail at once instead of pending, so the loop ends.
 LONG Removals;
 PDRIVER_DISPATCH ClassPnp;
 PDRIVER_DISPATCH ClassDeviceControl;
@@ -117,38 +87,25 @@ Digitizer *DigitizerOf(PDEVICE_OBJECT fdo)
     return static_cast<Digitizer *>(static_cast<HidDeviceExtension *>(fdo->DeviceExtension)->MiniDeviceExtension);
 }
 
-NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
+NTSTATUS Complete(PIRP irp, NTSTATUS status)
 {
     irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
     return status;
 }
 
-// Copies into a METHOD_NEITHER request's output buffer; false when it is short.
-bool Answer(PIRP irp, const void *data, ULONG length)
+// Into a METHOD_NEITHER request's output buffer, when it is long enough.
+NTSTATUS Answer(PIRP irp, const void *data, ULONG length)
 {
     if (IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength < length) {
-        return false;
+        return STATUS_BUFFER_TOO_SMALL;
     }
     RtlCopyMemory(irp->UserBuffer, data, length);
     irp->IoStatus.Information = length;
-    return true;
+    return STATUS_SUCCESS;
 }
 
-NTSTATUS AnswerString(PIRP irp, const Digitizer *digitizer)
-{
-    // the low word of the argument is the string id: 14 manufacturer, 15 product, 16 serial
-    ULONG id = (ULONG)(ULONG_PTR)IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.Type3InputBuffer & 0xFFFF;
-    const wchar_t *text = id == 14 ? L"Pitchkeeper test bench" : id == 15 ? Models[digitizer->kind].product : L"0";
-    ULONG length = 0;
-    while (text[length] != 0) {
-        length++;
-    }
-    return Answer(irp, text, (length + 1) * sizeof(wchar_t)) ? STATUS_SUCCESS : STATUS_BUFFER_TOO_SMALL;
-}
-
-// Under the lock: hands the oldest queued report to the read, or pends it.
+// Under the lock: the oldest queued report goes to the read, or the read waits.
 NTSTATUS ReadLocked(Digitizer *digitizer, PIRP irp)
 {
     if (Removals > 0 || digitizer->pendingRead != nullptr) {
@@ -159,12 +116,10 @@ NTSTATUS ReadLocked(Digitizer *digitizer, PIRP irp)
         digitizer->pendingRead = irp;
         return STATUS_PENDING;
     }
-    if (!Answer(irp, digitizer->queue[0], DigitizerReportLengths[digitizer->kind])) {
-        return STATUS_BUFFER_TOO_SMALL;
-    }
+    NTSTATUS status = Answer(irp, digitizer->queue[0], DigitizerReportLengths[digitizer->kind]);
     digitizer->queued--;
     RtlMoveMemory(digitizer->queue[0], digitizer->queue[1], digitizer->queued * MaxReportLength);
-    return STATUS_SUCCESS;
+    return status;
 }
 
 NTSTATUS Read(Digitizer *digitizer, PIRP irp)
@@ -176,41 +131,31 @@ NTSTATUS Read(Digitizer *digitizer, PIRP irp)
     return status;
 }
 
-// The class driver's requests to the device; every one is METHOD_NEITHER.
+// The class driver's requests, all METHOD_NEITHER.
 NTSTATUS InternalDeviceControl(PDEVICE_OBJECT fdo, PIRP irp)
 {
     Digitizer *digitizer = DigitizerOf(fdo);
-    const Model &model = Models[digitizer->kind];
+    ULONG kind = digitizer->kind;
     irp->IoStatus.Information = 0;
-    NTSTATUS status = STATUS_BUFFER_TOO_SMALL;
-    switch (IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode) {
-    case HidGetDeviceAttributes: {
-        HidDeviceAttributes attributes = {sizeof(attributes), 0x1209, (USHORT)(0x7D00 + digitizer->kind), 1, {}};
-        status = Answer(irp, &attributes, sizeof(attributes)) ? STATUS_SUCCESS : status;
-        break;
-    }
-    case HidGetDeviceDescriptor: {
-        HidDescriptor descriptor = {sizeof(descriptor), 0x21, 0x0100, 0, 1, 0x22, model.descriptorLength};
-        status = Answer(irp, &descriptor, sizeof(descriptor)) ? STATUS_SUCCESS : status;
-        break;
-    }
-    case HidGetReportDescriptor:
-        status = Answer(irp, model.descriptor, model.descriptorLength) ? STATUS_SUCCESS : status;
-        break;
-    case HidGetString:
-        status = AnswerString(irp, digitizer);
-        break;
-    case HidReadReport:
+    ULONG code = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode;
+    NTSTATUS status = STATUS_NOT_SUPPORTED;
+    if (code == HidRequest(9)) {   // device attributes
+        HidDeviceAttributes attributes = {sizeof(attributes), 0x1209, (USHORT)(0x7D00 + kind), 1, {}};
+        status = Answer(irp, &attributes, sizeof(attributes));
+    } else if (code == HidRequest(0)) {   // HID descriptor: one report descriptor
+        const UCHAR descriptor[] = {9, 0x21, 0x00, 0x01, 0, 1, 0x22, DescriptorLengths[kind], 0};
+        status = Answer(irp, descriptor, sizeof(descriptor));
+    } else if (code == HidRequest(1)) {   // report descriptor
+        status = Answer(irp, Descriptors[kind], DescriptorLengths[kind]);
+    } else if (code == HidRequest(4)) {   // every string: the hardware id
+        status = Answer(irp, DigitizerHardwareIds[kind], (wcslen(DigitizerHardwareIds[kind]) + 1) * sizeof(wchar_t));
+    } else if (code == HidRequest(2)) {   // read report
         status = Read(digitizer, irp);
-        break;
-    default:
-        status = STATUS_NOT_SUPPORTED;
-        break;
     }
-    return status == STATUS_PENDING ? status : Complete(irp, status, irp->IoStatus.Information);
+    return status == STATUS_PENDING ? status : Complete(irp, status);
 }
 
-// A report from a test: to the device its report id names.
+// A report from a test, for the device its report id names.
 NTSTATUS HandOver(const UCHAR *report, ULONG length)
 {
     ULONG kind = length > 0 ? report[0] - 1u : (ULONG)DigitizerKindCount;
@@ -219,126 +164,102 @@ NTSTATUS HandOver(const UCHAR *report, ULONG length)
     KIRQL irql;
     KeAcquireSpinLock(&StateLock, &irql);
     Digitizer *digitizer = kind < DigitizerKindCount ? Present[kind] : nullptr;
-    if (digitizer == nullptr || length != DigitizerReportLengths[kind]) {
-        status = STATUS_INVALID_PARAMETER;
-    } else if (digitizer->queued == QueueDepth) {
-        status = STATUS_DEVICE_BUSY;
-    } else {
+    if (digitizer != nullptr && length == DigitizerReportLengths[kind]) {
+        status = digitizer->queued < QueueDepth ? STATUS_SUCCESS : STATUS_DEVICE_BUSY;
+    }
+    if (status == STATUS_SUCCESS) {
         RtlCopyMemory(digitizer->queue[digitizer->queued++], report, length);
         read = digitizer->pendingRead;
         digitizer->pendingRead = nullptr;
-        status = read != nullptr ? ReadLocked(digitizer, read) : STATUS_SUCCESS;
     }
+    NTSTATUS readStatus = read != nullptr ? ReadLocked(digitizer, read) : STATUS_SUCCESS;
     KeReleaseSpinLock(&StateLock, irql);
     if (read != nullptr) {
-        Complete(read, status, read->IoStatus.Information);
-        status = STATUS_SUCCESS;
+        Complete(read, readStatus);
     }
     return status;
 }
 
+// In front of the class driver's: the bench's report request.
 NTSTATUS DeviceControl(PDEVICE_OBJECT device, PIRP irp)
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     if (stack->Parameters.DeviceIoControl.IoControlCode != IOCTL_PK_DIGITIZER_REPORT) {
         return ClassDeviceControl(device, irp);
     }
-    NTSTATUS status = HandOver(static_cast<const UCHAR *>(irp->AssociatedIrp.SystemBuffer),
-                               stack->Parameters.DeviceIoControl.InputBufferLength);
-    return Complete(irp, status, 0);
+    irp->IoStatus.Information = 0;
+    return Complete(irp, HandOver(static_cast<const UCHAR *>(irp->AssociatedIrp.SystemBuffer),
+                                  stack->Parameters.DeviceIoControl.InputBufferLength));
 }
 
-// Fails the pending read of a device, or of every device (nullptr).
-void FailPendingReads(Digitizer *only, bool forget)
+// Fails every pending read, which the class driver asks again at once unless
+// it is removing that device; then makes a device of that kind present or
+// not (one of each kind at a time).
+void FailReads(ULONG kind, Digitizer *present)
 {
     PIRP reads[DigitizerKindCount] = {};
     KIRQL irql;
     KeAcquireSpinLock(&StateLock, &irql);
-    for (ULONG kind = 0; kind < DigitizerKindCount; kind++) {
-        Digitizer *digitizer = Present[kind];
-        if (digitizer != nullptr && (only == nullptr || only == digitizer)) {
-            reads[kind] = digitizer->pendingRead;
-            digitizer->pendingRead = nullptr;
-            Present[kind] = forget ? nullptr : digitizer;
+    for (ULONG i = 0; i < DigitizerKindCount; i++) {
+        if (Present[i] != nullptr) {
+            reads[i] = Present[i]->pendingRead;
+            Present[i]->pendingRead = nullptr;
         }
+    }
+    if (kind < DigitizerKindCount) {
+        Present[kind] = present;
     }
     KeReleaseSpinLock(&StateLock, irql);
     for (PIRP read : reads) {
         if (read != nullptr) {
-            Complete(read, STATUS_DELETE_PENDING, 0);
+            Complete(read, STATUS_DELETE_PENDING);
         }
     }
 }
 
-bool IsDigitizerFdo(PDEVICE_OBJECT device)
-{
-    for (Digitizer *digitizer : Present) {
-        if (digitizer != nullptr && digitizer->fdo == device) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// In front of the class driver's: its removal of a HID device (not one of
-// ours) waits for that device's read loop, which waits for a read we pend.
+// In front of the class driver's: while it removes any device, no read waits.
 NTSTATUS Pnp(PDEVICE_OBJECT device, PIRP irp)
 {
-    bool hidRemoval = IoGetCurrentIrpStackLocation(irp)->MinorFunction == IRP_MN_REMOVE_DEVICE && !IsDigitizerFdo(device);
-    if (hidRemoval) {
+    bool removal = IoGetCurrentIrpStackLocation(irp)->MinorFunction == IRP_MN_REMOVE_DEVICE;
+    if (removal) {
         InterlockedIncrement(&Removals);
-        FailPendingReads(nullptr, false);
+        FailReads(DigitizerKindCount, nullptr);
     }
     NTSTATUS status = ClassPnp(device, irp);
-    if (hidRemoval) {
+    if (removal) {
         InterlockedDecrement(&Removals);
     }
     return status;
 }
 
-// The class driver passes on the plug-and-play requests for our devices.
+// What the class driver passes on for our own device objects.
 NTSTATUS MiniPnp(PDEVICE_OBJECT fdo, PIRP irp)
 {
     Digitizer *digitizer = DigitizerOf(fdo);
     if (IoGetCurrentIrpStackLocation(irp)->MinorFunction == IRP_MN_REMOVE_DEVICE) {
-        FailPendingReads(digitizer, true);
+        FailReads(digitizer->kind, nullptr);
     }
     IoSkipCurrentIrpStackLocation(irp);
     return IoCallDriver(digitizer->lower, irp);
 }
 
-bool HardwareIdIs(const wchar_t *id, const wchar_t *wanted)
-{
-    UNICODE_STRING left, right;
-    RtlInitUnicodeString(&left, id);
-    RtlInitUnicodeString(&right, wanted);
-    return RtlEqualUnicodeString(&left, &right, TRUE);
-}
-
 NTSTATUS AddDevice(PDRIVER_OBJECT, PDEVICE_OBJECT fdo)
 {
     HidDeviceExtension *hid = static_cast<HidDeviceExtension *>(fdo->DeviceExtension);
+    // the first hardware id names the kind; the last character stays 0
     wchar_t id[64] = {};
     ULONG length = 0;
-    // the first of the hardware ids names the kind; the last character stays 0
     IoGetDeviceProperty(hid->PhysicalDeviceObject, DevicePropertyHardwareID, sizeof(id) - sizeof(wchar_t), id, &length);
     ULONG kind = 0;
-    while (kind < DigitizerKindCount && !HardwareIdIs(id, DigitizerHardwareIds[kind])) {
+    while (kind < DigitizerKindCount && _wcsicmp(id, DigitizerHardwareIds[kind]) != 0) {
         kind++;
-    }
-    if (kind == DigitizerKindCount) {
-        return STATUS_NO_SUCH_DEVICE;
     }
     Digitizer *digitizer = DigitizerOf(fdo);
     RtlZeroMemory(digitizer, sizeof(*digitizer));
     digitizer->kind = kind;
-    digitizer->fdo = fdo;
     digitizer->lower = hid->NextDeviceObject;
-    KIRQL irql;
-    KeAcquireSpinLock(&StateLock, &irql);
-    Present[kind] = digitizer;
-    KeReleaseSpinLock(&StateLock, irql);
-    return STATUS_SUCCESS;
+    FailReads(kind, digitizer);
+    return kind < DigitizerKindCount ? STATUS_SUCCESS : STATUS_NO_SUCH_DEVICE;
 }
 
 }  // namespace
@@ -353,7 +274,7 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryP
     driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = InternalDeviceControl;
     HidMinidriverRegistration registration = {1, driver, registryPath, sizeof(Digitizer), FALSE, {}};
     NTSTATUS status = HidRegisterMinidriver(&registration);
-    // the class driver now owns the dispatch table; ours go in front of its
+    // the class driver has taken over the dispatch table; ours go in front
     ClassPnp = driver->MajorFunction[IRP_MJ_PNP];
     ClassDeviceControl = driver->MajorFunction[IRP_MJ_DEVICE_CONTROL];
     driver->MajorFunction[IRP_MJ_PNP] = Pnp;
