@@ -44,6 +44,13 @@
 #define PK_WINDOW_CLASS "win32app"
 #define PK_INSTANCE_MUTEX "Tapsignal"
 
+// --- presses the system makes from a touch or pen contact ---
+// the mouse event's extra information under this mask is the signature;
+// the touch bit tells a finger from a pen
+#define PK_CONTACT_PRESS_MASK 0xFFFFFF00u
+#define PK_CONTACT_PRESS_SIGNATURE 0xFF515700u
+#define PK_CONTACT_PRESS_TOUCH_BIT 0x80u
+
 // --- WM_COMMAND ids understood by the resident window ---
 #define CMD_RUN_AT_STARTUP_ON 32400
 #define CMD_RUN_AT_STARTUP_OFF 32401

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "digitizer.h"
+
 struct TrayAppState {
     // settings mirrors, see settings.cpp
     BYTE BeepEnabled;          // 1: a press sounds a tone
@@ -25,6 +27,10 @@ struct TrayAppState {
     UINT TaskbarCreatedMessage;   // the shell's restart announcement; 0 until registered
     HMENU TrayMenu;            // the tray menu built last
     BYTE ShowStepRunning;      // a show step is under way; see ShowControlWindow
+
+    // touch screens and pens, see touch_input.cpp
+    HidParsing Hid;            // all null when hid.dll could not be loaded
+    DigitizerDevice Digitizers[MaxDigitizers];
 };
 
 extern TrayAppState AppState;

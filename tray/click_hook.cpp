@@ -2,6 +2,7 @@
 
 #include "app_state.h"
 #include "pitchkeeper_shared.h"
+#include "touch_input.h"
 
 #include <process.h>
 #include <stdio.h>
@@ -10,10 +11,18 @@
 // drops it; all blocking work happens on the worker.
 LRESULT CALLBACK ClickBeepHook(int code, WPARAM wParam, LPARAM lParam)
 {
-    if (LOWORD(wParam) == WM_LBUTTONDOWN && AppState.BeepEnabled == 1) {
-        _beginthread(BeepWorker, 0, NULL);
+    if (LOWORD(wParam) == WM_LBUTTONDOWN && lParam != 0 &&
+        !IsPressFromDecodedDigitizer(((const MSLLHOOKSTRUCT *)lParam)->dwExtraInfo)) {
+        StartToneWorker();
     }
     return CallNextHookEx(AppState.MouseHook, code, wParam, lParam);
+}
+
+void StartToneWorker()
+{
+    if (AppState.BeepEnabled == 1) {
+        _beginthread(BeepWorker, 0, NULL);
+    }
 }
 
 static void SendBuzzerRequest()

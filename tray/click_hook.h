@@ -4,5 +4,7 @@
 #include <windows.h>
 
 LRESULT CALLBACK ClickBeepHook(int code, WPARAM wParam, LPARAM lParam);
+// One worker per press or touch, while beeping is on.
+void StartToneWorker();
 void __cdecl BeepWorker(void *unused);
 HANDLE OpenBeepDevice();

@@ -10,6 +10,7 @@
 #include "error_log.h"
 #include "pitchkeeper_shared.h"
 #include "settings.h"
+#include "touch_input.h"
 
 #include <shellapi.h>
 
@@ -42,6 +43,7 @@ static int RunResidentInstance(HINSTANCE instance)
 
     LoadSettings();
     CreateMainWindow();
+    ListenForDigitizers(AppState.MainWindow);
     if (AppState.ActiveOutput == 1) {
         EnsureDriverRunning();
     }

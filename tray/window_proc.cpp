@@ -5,6 +5,7 @@
 #include "pitchkeeper_shared.h"
 #include "resource.h"
 #include "settings.h"
+#include "touch_input.h"
 #include "tray_menu.h"
 
 #include <dwmapi.h>
@@ -47,6 +48,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // left to the default, the window would be destroyed and the
         // program would go on hooking with nothing left to reach it by
         StopPitchkeeper();
+        return 0;
+    case WM_INPUT:
+        HandleRawInput((HRAWINPUT)lParam);
+        break;   // the default procedure frees the input
+    case WM_INPUT_DEVICE_CHANGE:
+        HandleInputDeviceChange(wParam, (HANDLE)lParam);
         return 0;
     case WM_TRAYICON:
         if (LOWORD(lParam) == WM_LBUTTONDOWN) {

@@ -18,9 +18,10 @@ protected:
         ClearSystemCalls();
     }
 
-    int WorkersAfter(int code, WPARAM message)
+    int WorkersAfter(int code, WPARAM message, ULONG_PTR extraInfo = 0)
     {
         MSLLHOOKSTRUCT event = {};
+        event.dwExtraInfo = extraInfo;
         ClickBeepHook(code, message, (LPARAM)&event);
         Sleep(300);   // room for the worker to report
         return CountDebugLines("Beep");
@@ -53,6 +54,24 @@ TEST_F(ClickHookTest, NoWorkerWhileBeepingIsOff)
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN), 0);
     AppState.BeepEnabled = 2;
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN), 0);
+}
+
+// A contact of a decoded touch screen or pen has sounded when the finger
+// landed; the press the system makes from it at lift must not sound again.
+TEST_F(ClickHookTest, PressesMadeFromAContactOfADecodedKindStartNoWorker)
+{
+    DigitizerDevice &touchScreen = AppState.Digitizers[MaxDigitizers - 1];
+    touchScreen.Handle = (HANDLE)0x1234;
+    touchScreen.Kind = DigitizerTouch;
+    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF515780), 1) << "none decoded yet";
+    touchScreen.Decoded = 1;
+    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF5157FF), 1) << "touch";
+    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF515700), 2) << "a pen: none decoded";
+    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF525780), 3) << "no signature";
+    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0), 4) << "a mouse";
+    touchScreen.Kind = DigitizerPen;
+    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF51577F), 4) << "pen";
+    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF515780), 5) << "touch: none decoded";
 }
 
 TEST_F(ClickHookTest, BuzzerWithoutDriverIsSilent)

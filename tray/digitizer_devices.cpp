@@ -1,0 +1,204 @@
+#include "digitizer_devices.h"
+
+#include "app_state.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+// a layout larger than this is no digitizer's; it is not read
+const UINT MaxPreparsedDataSize = 64 * 1024;
+const USHORT MaxCapsListed = 512;
+
+// A routine of a library whose name the system resolves; the cast through
+// the generic function type is how the language allows it.
+template <typename Routine>
+static bool LoadRoutine(HMODULE library, const char *name, Routine &routine)
+{
+    routine = reinterpret_cast<Routine>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+    return routine != NULL;
+}
+
+// Never found by a search: the program's own folder and the current folder
+// may hold a planted copy, and the program runs elevated.
+bool LoadHidParsing()
+{
+    static const char FileName[] = "\\hid.dll";
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length + sizeof(FileName) > MAX_PATH) {
+        return false;
+    }
+    memcpy(path + length, FileName, sizeof(FileName));
+    HMODULE library = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (library == NULL) {
+        return false;
+    }
+    HidParsing &hid = AppState.Hid;
+    if (LoadRoutine(library, "HidP_GetCaps", hid.GetCaps) &&
+        LoadRoutine(library, "HidP_GetButtonCaps", hid.GetButtonCaps) &&
+        LoadRoutine(library, "HidP_GetValueCaps", hid.GetValueCaps) &&
+        LoadRoutine(library, "HidP_GetUsages", hid.GetUsages) &&
+        LoadRoutine(library, "HidP_GetUsageValue", hid.GetUsageValue)) {
+        return true;
+    }
+    hid = HidParsing{};
+    FreeLibrary(library);
+    return false;
+}
+
+static DigitizerDevice *FindDigitizer(HANDLE handle)
+{
+    for (DigitizerDevice &device : AppState.Digitizers) {
+        if (device.Handle == handle) {
+            return &device;
+        }
+    }
+    return NULL;
+}
+
+// The kind from the device's top-level usage; -1 for any other device.
+static int DigitizerKindOf(HANDLE handle)
+{
+    RID_DEVICE_INFO info = {};
+    info.cbSize = sizeof(info);
+    UINT size = sizeof(info);
+    if (GetRawInputDeviceInfoA(handle, RIDI_DEVICEINFO, &info, &size) == (UINT)-1 ||
+        info.dwType != RIM_TYPEHID || info.hid.usUsagePage != HID_USAGE_PAGE_DIGITIZER) {
+        return -1;
+    }
+    if (info.hid.usUsage == DigitizerUsageTouchScreen) {
+        return DigitizerTouch;
+    }
+    return info.hid.usUsage == HID_USAGE_DIGITIZER_PEN ? DigitizerPen : -1;
+}
+
+DigitizerDevice *TrackDigitizer(HANDLE handle)
+{
+    DigitizerDevice *device = FindDigitizer(handle);
+    if (device != NULL || handle == NULL) {
+        return device;
+    }
+    int kind = DigitizerKindOf(handle);
+    DigitizerDevice *freeEntry = FindDigitizer(NULL);
+    if (kind < 0 || freeEntry == NULL) {
+        return NULL;
+    }
+    *freeEntry = DigitizerDevice{};
+    freeEntry->Handle = handle;
+    freeEntry->Kind = (BYTE)kind;
+    return freeEntry;
+}
+
+void ForgetDigitizer(HANDLE handle)
+{
+    DigitizerDevice *device = FindDigitizer(handle);
+    if (device != NULL && handle != NULL) {
+        free(device->PreparsedData);
+        *device = DigitizerDevice{};
+    }
+}
+
+void TrackPresentDigitizers()
+{
+    UINT count = 0;
+    if (GetRawInputDeviceList(NULL, &count, sizeof(RAWINPUTDEVICELIST)) != 0 || count == 0) {
+        return;
+    }
+    RAWINPUTDEVICELIST *list = (RAWINPUTDEVICELIST *)calloc(count, sizeof(RAWINPUTDEVICELIST));
+    if (list == NULL) {
+        return;
+    }
+    // a device that arrived since the count is missed here and comes as an arrival
+    UINT listed = GetRawInputDeviceList(list, &count, sizeof(RAWINPUTDEVICELIST));
+    for (UINT index = 0; listed != (UINT)-1 && index < listed; ++index) {
+        if (list[index].dwType == RIM_TYPEHID) {
+            TrackDigitizer(list[index].hDevice);
+        }
+    }
+    free(list);
+}
+
+static bool CoversUsage(const HIDP_BUTTON_CAPS &caps, USAGE usage)
+{
+    if (caps.IsRange) {
+        return usage >= caps.Range.UsageMin && usage <= caps.Range.UsageMax;
+    }
+    return caps.NotRange.Usage == usage;
+}
+
+// Each link collection that holds a tip switch is one contact slot, in
+// the order the report carries them.
+static void FindContactSlots(DigitizerDevice &device, PHIDP_PREPARSED_DATA data, USHORT capsCount)
+{
+    HIDP_BUTTON_CAPS *buttons = (HIDP_BUTTON_CAPS *)calloc(capsCount, sizeof(HIDP_BUTTON_CAPS));
+    if (buttons == NULL ||
+        AppState.Hid.GetButtonCaps(HidP_Input, buttons, &capsCount, data) != HIDP_STATUS_SUCCESS) {
+        capsCount = 0;
+    }
+    for (USHORT index = 0; index < capsCount && device.ContactSlots < MaxContactSlots; ++index) {
+        const HIDP_BUTTON_CAPS &caps = buttons[index];
+        if (caps.UsagePage == HID_USAGE_PAGE_DIGITIZER &&
+            CoversUsage(caps, HID_USAGE_DIGITIZER_TIP_SWITCH)) {
+            device.ContactCollections[device.ContactSlots++] = caps.LinkCollection;
+        }
+    }
+    free(buttons);
+}
+
+static bool HasContactCount(PHIDP_PREPARSED_DATA data, USHORT capsCount)
+{
+    HIDP_VALUE_CAPS *values = (HIDP_VALUE_CAPS *)calloc(capsCount, sizeof(HIDP_VALUE_CAPS));
+    if (values == NULL ||
+        AppState.Hid.GetValueCaps(HidP_Input, values, &capsCount, data) != HIDP_STATUS_SUCCESS) {
+        capsCount = 0;
+    }
+    bool found = false;
+    for (USHORT index = 0; index < capsCount && !found; ++index) {
+        found = values[index].UsagePage == HID_USAGE_PAGE_DIGITIZER && !values[index].IsRange &&
+                values[index].NotRange.Usage == DigitizerUsageContactCount;
+    }
+    free(values);
+    return found;
+}
+
+static void ReadLayout(DigitizerDevice &device, PHIDP_PREPARSED_DATA data)
+{
+    HIDP_CAPS caps = {};
+    if (AppState.Hid.GetCaps(data, &caps) == HIDP_STATUS_SUCCESS &&
+        caps.NumberInputButtonCaps <= MaxCapsListed && caps.NumberInputValueCaps <= MaxCapsListed) {
+        device.ReportLength = caps.InputReportByteLength;
+        FindContactSlots(device, data, caps.NumberInputButtonCaps);
+        device.HasContactCount = HasContactCount(data, caps.NumberInputValueCaps);
+    }
+    device.Unusable = device.ContactSlots == 0 || device.ReportLength == 0;
+}
+
+bool HasReadableLayout(DigitizerDevice &device)
+{
+    if (device.PreparsedData != NULL || device.Unusable || AppState.Hid.GetCaps == NULL) {
+        return device.PreparsedData != NULL;
+    }
+    UINT size = 0;
+    if (GetRawInputDeviceInfoA(device.Handle, RIDI_PREPARSEDDATA, NULL, &size) != 0 || size == 0) {
+        return false;
+    }
+    if (size > MaxPreparsedDataSize) {
+        device.Unusable = 1;
+        return false;
+    }
+    PHIDP_PREPARSED_DATA data = (PHIDP_PREPARSED_DATA)malloc(size);
+    if (data == NULL) {
+        return false;
+    }
+    if (GetRawInputDeviceInfoA(device.Handle, RIDI_PREPARSEDDATA, data, &size) == (UINT)-1) {
+        free(data);
+        return false;
+    }
+    ReadLayout(device, data);
+    if (device.Unusable) {
+        free(data);
+        return false;
+    }
+    device.PreparsedData = data;
+    return true;
+}
