@@ -8,9 +8,9 @@
 #include <hidusage.h>
 #include <hidpi.h>
 
-enum DigitizerKind {
-    DigitizerTouch = 0,
-    DigitizerPen = 1,
+enum DigitizerType {
+    DigitizerTypeTouchScreen = 0,
+    DigitizerTypePen = 1,
 };
 
 // usages the system's header does not name
@@ -32,7 +32,7 @@ struct ContactSet {
 
 struct DigitizerDevice {
     HANDLE Handle;                      // raw input handle; NULL marks a free entry
-    BYTE Kind;                          // DigitizerKind
+    BYTE Type;                          // DigitizerType
     BYTE Decoded;                       // one of its reports has been read
     BYTE Unusable;                      // its layout has no tip switch
     PHIDP_PREPARSED_DATA PreparsedData; // NULL until the system hands it out

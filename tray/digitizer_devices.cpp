@@ -56,8 +56,8 @@ static DigitizerDevice *FindDigitizer(HANDLE handle)
     return NULL;
 }
 
-// The kind from the device's top-level usage; -1 for any other device.
-static int DigitizerKindOf(HANDLE handle)
+// The type from the device's top-level usage; -1 for any other device.
+static int DigitizerTypeOf(HANDLE handle)
 {
     RID_DEVICE_INFO info = {};
     info.cbSize = sizeof(info);
@@ -67,9 +67,9 @@ static int DigitizerKindOf(HANDLE handle)
         return -1;
     }
     if (info.hid.usUsage == DigitizerUsageTouchScreen) {
-        return DigitizerTouch;
+        return DigitizerTypeTouchScreen;
     }
-    return info.hid.usUsage == HID_USAGE_DIGITIZER_PEN ? DigitizerPen : -1;
+    return info.hid.usUsage == HID_USAGE_DIGITIZER_PEN ? DigitizerTypePen : -1;
 }
 
 DigitizerDevice *TrackDigitizer(HANDLE handle)
@@ -78,14 +78,14 @@ DigitizerDevice *TrackDigitizer(HANDLE handle)
     if (device != NULL || handle == NULL) {
         return device;
     }
-    int kind = DigitizerKindOf(handle);
+    int type = DigitizerTypeOf(handle);
     DigitizerDevice *freeEntry = FindDigitizer(NULL);
-    if (kind < 0 || freeEntry == NULL) {
+    if (type < 0 || freeEntry == NULL) {
         return NULL;
     }
     *freeEntry = DigitizerDevice{};
     freeEntry->Handle = handle;
-    freeEntry->Kind = (BYTE)kind;
+    freeEntry->Type = (BYTE)type;
     return freeEntry;
 }
 

@@ -54,9 +54,9 @@ bool IsPressFromDecodedDigitizer(ULONG_PTR extraInfo)
     if ((extraInfo & PK_CONTACT_PRESS_MASK) != PK_CONTACT_PRESS_SIGNATURE) {
         return false;
     }
-    BYTE kind = (extraInfo & PK_CONTACT_PRESS_TOUCH_BIT) ? DigitizerTouch : DigitizerPen;
+    BYTE type = (extraInfo & PK_CONTACT_PRESS_TOUCH_BIT) ? DigitizerTypeTouchScreen : DigitizerTypePen;
     for (const DigitizerDevice &device : AppState.Digitizers) {
-        if (device.Handle != NULL && device.Kind == kind && device.Decoded) {
+        if (device.Handle != NULL && device.Type == type && device.Decoded) {
             return true;
         }
     }

@@ -62,14 +62,14 @@ TEST_F(ClickHookTest, PressesMadeFromAContactOfADecodedKindStartNoWorker)
 {
     DigitizerDevice &touchScreen = AppState.Digitizers[MaxDigitizers - 1];
     touchScreen.Handle = (HANDLE)0x1234;
-    touchScreen.Kind = DigitizerTouch;
+    touchScreen.Type = DigitizerTypeTouchScreen;
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF515780), 1) << "none decoded yet";
     touchScreen.Decoded = 1;
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF5157FF), 1) << "touch";
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF515700), 2) << "a pen: none decoded";
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF525780), 3) << "no signature";
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0), 4) << "a mouse";
-    touchScreen.Kind = DigitizerPen;
+    touchScreen.Type = DigitizerTypePen;
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF51577F), 4) << "pen";
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF515780), 5) << "touch: none decoded";
 }
