@@ -103,8 +103,7 @@ bool RemoveVirtualDigitizer(DigitizerKind kind)
 bool SendDigitizerReport(DigitizerKind kind, const std::vector<BYTE> &report)
 {
     DWORD returned = 0;
-    return DigitizerHandles[kind] != INVALID_HANDLE_VALUE &&
-           DeviceIoControl(DigitizerHandles[kind], IOCTL_PK_DIGITIZER_REPORT, (void *)report.data(),
+    return DeviceIoControl(DigitizerHandles[kind], IOCTL_PK_DIGITIZER_REPORT, (void *)report.data(),
                            (DWORD)report.size(), NULL, 0, &returned, NULL);
 }
 
