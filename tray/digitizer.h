@@ -46,6 +46,7 @@ struct DigitizerDevice {
     ContactSet FrameDown;               // contacts down so far in this frame
     ContactSet DownBefore;              // contacts down in the last whole frame
     BYTE SoundedThisFrame;
+    BYTE FrameKeepsAContact;            // lists a contact that was down before
     DWORD LastReportTick;
 };
 

@@ -123,20 +123,14 @@ static bool Contains(const ContactSet &set, ULONG id)
     return false;
 }
 
-static bool SharesAContact(const ContactSet &left, const ContactSet &right)
-{
-    for (BYTE index = 0; index < left.Count; ++index) {
-        if (Contains(right, left.Ids[index])) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The first contact after none sounds at once; later ones while another
 // is down, movement and holding sound nothing.
 static void NoteContact(DigitizerDevice &device, const ContactReading &contact)
 {
+    // down before and listed now, lifting or not: the touch goes on
+    if (Contains(device.DownBefore, contact.Id)) {
+        device.FrameKeepsAContact = 1;
+    }
     if (!contact.Tip) {
         return;
     }
@@ -150,16 +144,14 @@ static void NoteContact(DigitizerDevice &device, const ContactReading &contact)
     }
 }
 
-// A frame lists every contact that is down. When none of those down
-// before is listed any more, they have all lifted, and a contact listed
-// now is a new touch.
+// A frame lists every contact that is down. When it lists none of those
+// down before, they have all lifted, and a contact down now is a new touch.
 static void EndFrame(DigitizerDevice &device)
 {
-    const ContactSet &down = device.FrameDown;
-    if (!device.SoundedThisFrame && down.Count > 0 && !SharesAContact(down, device.DownBefore)) {
+    if (!device.SoundedThisFrame && !device.FrameKeepsAContact && device.FrameDown.Count > 0) {
         StartToneWorker();
     }
-    device.DownBefore = down;
+    device.DownBefore = device.FrameDown;
     device.FrameContactsLeft = 0;
 }
 
@@ -170,6 +162,7 @@ static void BeginFrame(DigitizerDevice &device, ULONG announced)
     }
     device.FrameDown.Count = 0;
     device.SoundedThisFrame = 0;
+    device.FrameKeepsAContact = 0;
     device.FrameContactsLeft = announced;
 }
 
