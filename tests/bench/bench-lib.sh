@@ -3,7 +3,8 @@
 #               display, Wine's virtual desktop, the Windows deliverables
 #               installed in C:\DALQ\Pitchkeeper, and the task-tool stand-in
 #               in the system folders, with copies planted where only a
-#               search would find them
+#               search would find them; the virtual digitizer's driver
+#               and INF in C:\pk-bench
 #   bench_down  ends only what bench_up started, by PID, plus wineserver -k
 #               of its own prefix, and removes the prefix
 # Exports WINEPREFIX, DISPLAY, BENCH_INSTALL_DIR (unix path of the install folder).
@@ -87,6 +88,11 @@ bench_install_files() {
         cp "$BENCH_DIST/VELMORABEEP.inf" "$BENCH_INSTALL_DIR/"
     fi
     bench_install_task_tool "$BENCH_FILES/SchTasks.exe"
+    # the virtual digitizer's driver and INF, for the kit to install from;
+    # here too the INF only comes with its driver
+    if [ -f "$BENCH_FILES/PKDIGITIZER.sys" ]; then
+        cp "$BENCH_FILES/PKDIGITIZER.sys" "$BENCH_FILES/PkDigitizer.inf" "$WINEPREFIX/drive_c/pk-bench/"
+    fi
     export BENCH_INSTALL_DIR
 }
 

@@ -1,6 +1,10 @@
-// pkbench: press-to-tone latency, hook cost, storms and resource levels of
-// the real Pitchkeeper_x64.exe, measured from beside it in the Wine bench.
-//   pkbench [--presses N] [--rate PER_SECOND] [--storm N]
+// pkbench: press-to-tone and touch-to-tone latency, hook cost, storms and
+// resource levels of the real Pitchkeeper_x64.exe, measured from beside it
+// in the Wine bench.
+//   pkbench [--presses N] [--touches N] [--rate PER_SECOND] [--storm N]
+// Touches (as many as presses unless told) go to the bench's virtual touch
+// screen; without one, or when the program answers no touch, only the
+// press figures are taken.
 // Prints Markdown tables. Exit code 0 when every run took place (the
 // program started, presses were injected and tone requests were seen);
 // nothing here judges a time.
@@ -18,6 +22,8 @@
 namespace {
 struct Options {
     int presses = 1000;
+    int touches = -1;   // as many as presses
+    bool touchScreen = false;
     double rate = 20;
     int storm = 10000;
 };
@@ -77,11 +83,18 @@ struct StormFigures {
     double settleSeconds = 0;
 };
 
+// tone requests matched to the presses or touches that made them
+struct Requests {
+    PressMatch beeps;
+    PressMatch opens;
+};
+
 struct ModeFigures {
     bool ran = false;
     HookFigures hooks;
-    PressMatch beeps;
-    PressMatch opens;
+    Requests presses;
+    bool touchAnswered = false;
+    Requests touches;
     StormFigures storm;
     // at start-up, after the paced presses (the level before the storm),
     // and after the storm once its workers have ended
@@ -94,18 +107,13 @@ struct ModeFigures {
 // SendInput returns. The trigger is set at a tenth of the way.
 Injection InjectPresses(int count, double rate, HANDLE trigger)
 {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    Ticks period = rate > 0 ? (Ticks)((double)frequency.QuadPart / rate) : 0;
+    Ticks period = PeriodOf(rate);
     Injection injection;
     injection.presses.reserve(count);
     injection.sendInputMs.reserve(count);
     Ticks start = Now();
     for (int i = 0; i < count; i++) {
-        Ticks due = start + period * i;
-        for (Ticks now = Now(); now < due; now = Now()) {
-            Sleep((DWORD)TicksToMs(due - now));
-        }
+        SleepUntil(start + period * i);
         if (trigger != NULL && i == count / 10) {
             SetEvent(trigger);
         }
@@ -227,25 +235,34 @@ StormFigures RunStorm(int presses, HANDLE resident, int baselineThreads)
     return storm;
 }
 
-struct CountContext {
-    DWORD processId;
-    size_t wanted;
-};
-
-bool AllBeepsArrived(void *context)
-{
-    CountContext *count = (CountContext *)context;
-    return DebugLineTimes(count->processId, "Beep").size() >= count->wanted;
-}
-
 HANDLE StartModeTray(const Mode &mode)
 {
     WriteAllSettings("2000", "25000", mode.outputDevice, mode.beepOn, "0");
     return StartResidentTray(30000);
 }
 
+Requests MatchRequests(const std::vector<Ticks> &events, DWORD processId)
+{
+    return Requests{MatchToPresses(events, DebugLineTimes(processId, "Beep")), MatchToPresses(events, DeviceOpens())};
+}
+
+// Paced touches, once an unmeasured one showed that the program answers them.
+void RunTouches(ModeFigures &figures, DWORD processId, const Options &options)
+{
+    figures.touchAnswered = TouchAnswered(processId);
+    if (!figures.touchAnswered) {
+        return;
+    }
+    // the unmeasured touch's device open may come after its "Beep"
+    Sleep(200);
+    ClearCapturedDebugLines();
+    ClearDeviceOpens();
+    figures.touches = MatchRequests(InjectTouches(options.touches, options.rate, processId), processId);
+}
+
 // One mode: the early hook, the program, the late hook, the paced presses,
-// then (tone modes) the storm and the resource levels around it.
+// then (tone modes) the paced touches, the storm and the resource levels
+// around it.
 ModeFigures RunMode(const Mode &mode, const Options &options)
 {
     ModeFigures figures;
@@ -261,20 +278,21 @@ ModeFigures RunMode(const Mode &mode, const Options &options)
         DWORD processId = resident != NULL ? GetProcessId(resident) : 0;
         figures.atStart = resident != NULL ? ReadProcessCounters(resident) : ProcessCounters{};
         Injection injection = InjectPresses(options.presses, options.rate, NULL);
-        CountContext wanted = {processId, injection.presses.size()};
-        WaitUntil(AllBeepsArrived, &wanted, IsToneMode(mode) ? 3000 : 0);
+        WaitForBeeps(processId, injection.presses.size(), IsToneMode(mode) ? 3000 : 0);
         std::vector<HookSpan> late = RemoveBenchHook(LateHook);
         std::vector<HookSpan> early = RemoveBenchHook(EarlyHook);
         figures.hooks = AnalyseHooks(injection, early, late);
-        figures.beeps = MatchToPresses(injection.presses, DebugLineTimes(processId, "Beep"));
-        figures.opens = MatchToPresses(injection.presses, DeviceOpens());
+        figures.presses = MatchRequests(injection.presses, processId);
+        if (IsToneMode(mode) && options.touchScreen) {
+            RunTouches(figures, processId, options);
+        }
         if (IsToneMode(mode) && options.storm > 0) {
             SettleThreads(processId, figures.atStart.threads);
             figures.before = ReadProcessCounters(resident);
             figures.storm = RunStorm(options.storm, resident, figures.before.threads);
             figures.after = ReadProcessCounters(resident);
         }
-        figures.ran = !IsToneMode(mode) || figures.beeps.delaysMs.size() > 0;
+        figures.ran = !IsToneMode(mode) || figures.presses.beeps.delaysMs.size() > 0;
     }
     RemoveBenchHook(LateHook);
     RemoveBenchHook(EarlyHook);
@@ -291,6 +309,14 @@ void PrintMatchRow(const char *output, const char *event, const PressMatch &matc
            match.several, FormatSummary(Summarize(match.delaysMs)).c_str());
 }
 
+void PrintRequestRows(const char *output, bool buzzer, const Requests &requests)
+{
+    PrintMatchRow(output, "\"Beep\" debug string", requests.beeps);
+    if (buzzer) {
+        PrintMatchRow(output, "open of \\\\.\\" PK_DEVICE_DOS_NAME, requests.opens);
+    }
+}
+
 void PrintLatency(const ModeFigures figures[], const Options &options)
 {
     printf("\n### Press to tone request (%d presses at %.0f per second)\n\n", options.presses,
@@ -298,13 +324,29 @@ void PrintLatency(const ModeFigures figures[], const Options &options)
     printf("| output | request seen as | exactly one | none | more than one | delay ms: median / p99 / max |\n");
     printf("|---|---|---|---|---|---|\n");
     for (size_t i = 0; i < sizeof(Modes) / sizeof(Modes[0]); i++) {
-        if (!IsToneMode(Modes[i])) {
-            continue;
+        if (IsToneMode(Modes[i])) {
+            PrintRequestRows(IsBuzzer(Modes[i]) ? "buzzer" : "speaker", IsBuzzer(Modes[i]), figures[i].presses);
         }
+    }
+}
+
+// from just before the down report is handed to the virtual touch screen
+void PrintTouchLatency(const ModeFigures figures[], const Options &options)
+{
+    printf("\n### Touch contact to tone request (%d touches at %.0f per second)\n\n", options.touches,
+           options.rate);
+    if (!options.touchScreen) {
+        printf("No virtual touch screen could be added: not measured.\n");
+        return;
+    }
+    printf("| output | request seen as | exactly one | none | more than one | delay ms: median / p99 / max |\n");
+    printf("|---|---|---|---|---|---|\n");
+    for (size_t i = 0; i < sizeof(Modes) / sizeof(Modes[0]); i++) {
         const char *output = IsBuzzer(Modes[i]) ? "buzzer" : "speaker";
-        PrintMatchRow(output, "\"Beep\" debug string", figures[i].beeps);
-        if (IsBuzzer(Modes[i])) {
-            PrintMatchRow(output, "open of \\\\.\\" PK_DEVICE_DOS_NAME, figures[i].opens);
+        if (IsToneMode(Modes[i]) && figures[i].touchAnswered) {
+            PrintRequestRows(output, IsBuzzer(Modes[i]), figures[i].touches);
+        } else if (IsToneMode(Modes[i])) {
+            printf("| %s | no tone request for a touch: not measured | | | | |\n", output);
         }
     }
 }
@@ -370,6 +412,8 @@ bool ParseOptions(int argc, char **argv, Options &options)
     for (int i = 1; i + 1 < argc; i += 2) {
         if (strcmp(argv[i], "--presses") == 0) {
             options.presses = atoi(argv[i + 1]);
+        } else if (strcmp(argv[i], "--touches") == 0) {
+            options.touches = atoi(argv[i + 1]);
         } else if (strcmp(argv[i], "--rate") == 0) {
             options.rate = atof(argv[i + 1]);
         } else if (strcmp(argv[i], "--storm") == 0) {
@@ -378,6 +422,7 @@ bool ParseOptions(int argc, char **argv, Options &options)
             return false;
         }
     }
+    options.touches = options.touches < 0 ? options.presses : options.touches;
     return argc % 2 == 1 && options.presses > 0 && options.rate > 0 && options.storm >= 0;
 }
 }
@@ -386,7 +431,7 @@ int main(int argc, char **argv)
 {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        fprintf(stderr, "usage: pkbench [--presses N] [--rate PER_SECOND] [--storm N]\n");
+        fprintf(stderr, "usage: pkbench [--presses N] [--touches N] [--rate PER_SECOND] [--storm N]\n");
         return 2;
     }
     StartDebugCapture();
@@ -395,6 +440,9 @@ int main(int argc, char **argv)
     if (!standIn) {
         printf("note: the device stand-in could not be set up; buzzer opens are not seen\n");
     }
+    // added once, before the first start of the program, which finds the
+    // devices already there when it starts
+    options.touchScreen = options.touches > 0 && AddVirtualDigitizer(TouchDigitizer);
     ModeFigures figures[sizeof(Modes) / sizeof(Modes[0])];
     bool allRan = true;
     for (size_t i = 0; i < sizeof(Modes) / sizeof(Modes[0]); i++) {
@@ -403,6 +451,7 @@ int main(int argc, char **argv)
         allRan = allRan && figures[i].ran;
     }
     PrintLatency(figures, options);
+    PrintTouchLatency(figures, options);
     PrintHooks(figures);
     PrintStorms(figures);
     fflush(stdout);

@@ -12,6 +12,9 @@ typedef LONGLONG Ticks;
 
 Ticks Now();
 double TicksToMs(Ticks ticks);
+// the time between two events at that rate per second; 0 for rate 0
+Ticks PeriodOf(double rate);
+void SleepUntil(Ticks due);
 
 // --- probes (pkbench_probes.cpp) ---
 // When a low-level mouse hook of the bench saw a left-button press, and
@@ -54,6 +57,16 @@ struct PressMatch {
 };
 PressMatch MatchToPresses(const std::vector<Ticks> &presses, std::vector<Ticks> events);
 std::vector<Ticks> DebugLineTimes(DWORD processId, const std::string &text);
+// Waits until that process has sent at least count "Beep" strings.
+bool WaitForBeeps(DWORD processId, size_t count, DWORD timeoutMs);
+
+// --- touches (pkbench_touch.cpp) ---
+// Paced contacts on the virtual touch screen: a one-finger down report,
+// then, once the process asked for a tone or a second passed, the up
+// report. Returns when each down report was handed over.
+std::vector<Ticks> InjectTouches(int count, double rate, DWORD processId);
+// One touch that is not measured: true when the process asked for a tone.
+bool TouchAnswered(DWORD processId);
 
 // Threads, handles and memory of another process, read inside the prefix.
 struct ProcessCounters {

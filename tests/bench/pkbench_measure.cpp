@@ -62,6 +62,25 @@ std::vector<Ticks> DebugLineTimes(DWORD processId, const std::string &text)
     return times;
 }
 
+namespace {
+struct BeepCount {
+    DWORD processId;
+    size_t wanted;
+};
+
+bool BeepsArrived(void *context)
+{
+    const BeepCount *count = (const BeepCount *)context;
+    return DebugLineTimes(count->processId, "Beep").size() >= count->wanted;
+}
+}
+
+bool WaitForBeeps(DWORD processId, size_t count, DWORD timeoutMs)
+{
+    BeepCount wanted = {processId, count};
+    return WaitUntil(BeepsArrived, &wanted, timeoutMs);
+}
+
 int CountThreads(DWORD processId)
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);

@@ -22,6 +22,20 @@ double TicksToMs(Ticks ticks)
     return (double)ticks * 1000.0 / (double)frequency.QuadPart;
 }
 
+Ticks PeriodOf(double rate)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return rate > 0 ? (Ticks)((double)frequency.QuadPart / rate) : 0;
+}
+
+void SleepUntil(Ticks due)
+{
+    for (Ticks now = Now(); now < due; now = Now()) {
+        Sleep((DWORD)TicksToMs(due - now));
+    }
+}
+
 namespace {
 struct BenchHook {
     HHOOK hook = NULL;

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "digitizer/virtual_digitizer.h"
+
 #include <string>
 #include <vector>
 
@@ -67,6 +69,23 @@ HWND OpenMenuWindow();
 // signature of presses the system makes from touch and pen contacts
 void InjectMouseButton(DWORD flags, ULONG_PTR extraInfo = 0);
 void InjectLeftClick();                // down then up
+
+// --- virtual digitizers (tests/bench/digitizer) ---
+// Installs that kind as a root-enumerated device and waits until its HID
+// device opens; the device's raw-input handle is new on every arrival.
+bool AddVirtualDigitizer(DigitizerKind kind);
+// Removes it (DIF_REMOVE); true once its HID device is gone.
+bool RemoveVirtualDigitizer(DigitizerKind kind);
+// Hands one full-length input report (report id first) to a present device.
+bool SendDigitizerReport(DigitizerKind kind, const std::vector<BYTE> &report);
+struct TouchContact {
+    BYTE Id;
+    bool Tip;
+};
+// The touch screen's report: the contacts fill its two finger slots in
+// order (missing slots zero), contactCount goes to the count field.
+std::vector<BYTE> TouchReport(const std::vector<TouchContact> &contacts, BYTE contactCount);
+std::vector<BYTE> PenReport(bool tip);
 
 // --- registry (HKCU\Software\VELMORA\VELMORABeep) ---
 void DeleteSettingsKey();
