@@ -33,7 +33,7 @@ protected:
         StartResident();
     }
 
-    static void Send(VirtualDigitizer device, const std::vector<std::vector<BYTE>> &reports)
+    static void Send(DigitizerKind device, const std::vector<std::vector<BYTE>> &reports)
     {
         for (const std::vector<BYTE> &report : reports) {
             ASSERT_TRUE(SendDigitizerReport(device, report));
@@ -41,7 +41,7 @@ protected:
     }
 
     // the tones started in the time a wrongly started extra one needs to show
-    static int TonesAfter(VirtualDigitizer device, const std::vector<std::vector<BYTE>> &reports)
+    static int TonesAfter(DigitizerKind device, const std::vector<std::vector<BYTE>> &reports)
     {
         int before = CountDebugLines("Beep");
         Send(device, reports);
