@@ -43,6 +43,10 @@
 #define PK_WINDOW_TITLE "Velmora Pitchkeeper"
 #define PK_WINDOW_CLASS "win32app"
 #define PK_INSTANCE_MUTEX "Tapsignal"
+// Set by the installer to end the resident instance of every session; only
+// SYSTEM and Administrators may create, own or set it.
+#define PK_STOP_EVENT "Global\\VelmoraPitchkeeperStop"
+#define PK_STOP_EVENT_SDDL "O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)"
 
 // --- WM_COMMAND ids understood by the resident window ---
 #define CMD_RUN_AT_STARTUP_ON 32400

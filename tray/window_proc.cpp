@@ -48,6 +48,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // program would go on hooking with nothing left to reach it by
         StopPitchkeeper();
         return 0;
+    case WM_QUERYENDSESSION:
+        // nothing unsaved: ready whenever the session or the installer asks
+        return TRUE;
+    case WM_ENDSESSION:
+        // a logoff, a shutdown, or Restart Manager freeing the program's
+        // file (ENDSESSION_CLOSEAPP): ended as "Stop Pitchkeeper" ends
+        if (wParam) {
+            StopPitchkeeper();
+        }
+        return 0;
     case WM_TRAYICON:
         if (LOWORD(lParam) == WM_LBUTTONDOWN) {
             ShowTrayMenu(window);
