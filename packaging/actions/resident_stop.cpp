@@ -9,27 +9,40 @@
 static const int WaitSteps = 100;
 static const DWORD StepMs = 100;
 
+// Each resident holds the event until its process ends.
+static bool AnyResidentListens()
+{
+    HANDLE stopEvent = OpenEventA(SYNCHRONIZE, FALSE, PK_STOP_EVENT);
+    if (stopEvent == NULL) {
+        return false;
+    }
+    CloseHandle(stopEvent);
+    return true;
+}
+
+static void SetStopEvent()
+{
+    HANDLE stopEvent = OpenEventA(EVENT_MODIFY_STATE, FALSE, PK_STOP_EVENT);
+    if (stopEvent != NULL) {
+        SetEvent(stopEvent);
+        CloseHandle(stopEvent);
+    }
+}
+
 // Never fails the installation: a resident that does not end is left to
 // Restart Manager, or its file to the next restart of the machine.
 extern "C" __declspec(dllexport) UINT __stdcall EndEveryResident(MSIHANDLE install)
 {
-    HANDLE stopEvent = OpenEventA(EVENT_MODIFY_STATE, FALSE, PK_STOP_EVENT);
-    if (stopEvent == NULL) {
+    if (!AnyResidentListens()) {
         LogToInstall(install, "Pitchkeeper: %s", "no resident instance is running");
         return ERROR_SUCCESS;
     }
-    SetEvent(stopEvent);
-    CloseHandle(stopEvent);
-    // each resident holds the event until its process ends
-    for (int step = 0; step < WaitSteps; step++) {
-        HANDLE stillOpen = OpenEventA(SYNCHRONIZE, FALSE, PK_STOP_EVENT);
-        if (stillOpen == NULL) {
-            LogToInstall(install, "Pitchkeeper: %s", "every resident instance has ended");
-            return ERROR_SUCCESS;
-        }
-        CloseHandle(stillOpen);
+    SetStopEvent();
+    for (int step = 0; step < WaitSteps && AnyResidentListens(); step++) {
         Sleep(StepMs);
     }
-    LogToInstall(install, "Pitchkeeper: %s", "a resident instance is still running");
+    LogToInstall(install, "Pitchkeeper: %s",
+                 AnyResidentListens() ? "a resident instance is still running"
+                                      : "every resident instance has ended");
     return ERROR_SUCCESS;
 }
