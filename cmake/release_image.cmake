@@ -25,7 +25,9 @@ else()
   endif()
 endif()
 if(NOT PK_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
-  message(FATAL_ERROR "no commit time for the images: set SOURCE_DATE_EPOCH, or build from a git checkout")
+  # not a checkout git can read: the images then carry no time at all
+  message(STATUS "no commit time found (set SOURCE_DATE_EPOCH); the images carry the time 0")
+  set(PK_SOURCE_DATE_EPOCH 0)
 endif()
 
 # __FILE__ and any path the compiler writes name the tree, not where it lies
