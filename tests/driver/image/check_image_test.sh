@@ -39,5 +39,13 @@ open(sys.argv[2], "wb").write(data)
 PY
 expect_refusal "an image marked relocations stripped" 'marked "relocations stripped"' "$work/stripped.sys" "$@"
 
+# the untagged allocator imported in place of the tagged one
+python3 - "$image" "$work/untagged.sys" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+open(sys.argv[2], "wb").write(data.replace(b"ExAllocatePoolWithTag\0", b"ExAllocatePool\0\0\0\0\0\0\0\0"))
+PY
+expect_refusal "an image importing ExAllocatePool" "untagged ExAllocatePool" "$work/untagged.sys"
+
 [ "$failures" -eq 0 ] && echo "check-image refuses what it must and passes the built driver"
 exit "$failures"
