@@ -47,6 +47,9 @@ for file in "${programs[@]}"; do
     verify "$packed" "$file in the installer"
 done
 
+# the symbols stay in dist/, for the crash analysis; the machines get none
+[ -z "$(find "$work/extracted" -iname '*.pdb')" ] || fail "the installer holds PDB files"
+
 listed=$(sed 's/^[0-9a-f]*  //' "$dist/SHA256SUMS" | sort | tr '\n' ' ')
 present=$(cd "$dist" && find . -maxdepth 1 -type f ! -name SHA256SUMS -printf '%P\n' | sort | tr '\n' ' ')
 [ "$listed" = "$present" ] || fail "SHA256SUMS lists [$listed], dist/ holds [$present]"
