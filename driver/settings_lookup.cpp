@@ -61,13 +61,13 @@ PVOID AllocateReportedSize(NTSTATUS status, ULONG size)
     if (status != STATUS_BUFFER_TOO_SMALL && status != STATUS_BUFFER_OVERFLOW) {
         return nullptr;  // also the end of an enumeration that shrank: no more entries
     }
-    return ExAllocatePool(PagedPool, size);
+    return ExAllocatePoolWithTag(PagedPool, size, kTonePoolTag);
 }
 
 PVOID KeepIfFilled(PVOID buffer, NTSTATUS status)
 {
     if (buffer != nullptr && !NT_SUCCESS(status)) {
-        ExFreePoolWithTag(buffer, 0);
+        ExFreePoolWithTag(buffer, kTonePoolTag);
         return nullptr;
     }
     return buffer;
@@ -170,9 +170,9 @@ TONE_PAGED void FindActiveUserHive(PUNICODE_STRING chosenHive)
             if (subkey->NameLength > kLongestSystemAccountName) {
                 ConsiderProfile(subkey, chosenHive);
             }
-            ExFreePoolWithTag(subkey, 0);
+            ExFreePoolWithTag(subkey, kTonePoolTag);
         }
-        ExFreePoolWithTag(full, 0);
+        ExFreePoolWithTag(full, kTonePoolTag);
     }
     ZwClose(key);
 }
@@ -202,9 +202,15 @@ TONE_PAGED NTSTATUS QuerySettingsTexts(PUNICODE_STRING settingsPath, PUNICODE_ST
 // The query reports Length as the value's size less one character, whatever
 // the value holds: 0xFFFE for an empty value, over storage of no bytes. Only
 // the size of the storage it allocated is taken: the text is all of it but an
-// odd byte and one terminating zero.
+// odd byte and one terminating zero. A kernel that ignores the type check
+// (Windows 7 without KB2393802) writes a value of up to four bytes of another
+// type straight over Length and MaximumLength and allocates nothing: with no
+// storage there is no text.
 void FitTextToStorage(PUNICODE_STRING text)
 {
+    if (text->Buffer == nullptr) {
+        text->MaximumLength = 0;
+    }
     USHORT length = static_cast<USHORT>(text->MaximumLength & ~1u);
     if (length != 0 && text->Buffer[length / sizeof(WCHAR) - 1] == L'\0') {
         length = static_cast<USHORT>(length - sizeof(WCHAR));
@@ -219,6 +225,7 @@ ULONG TextToNumber(PCUNICODE_STRING text)
     return NT_SUCCESS(RtlUnicodeStringToInteger(text, 10, &number)) ? number : 0;
 }
 
+// storage the query allocated, under a tag of its own
 void FreeText(PUNICODE_STRING text)
 {
     if (text->Buffer != nullptr) {

@@ -43,6 +43,10 @@
 #define PK_WINDOW_TITLE "Velmora Pitchkeeper"
 #define PK_WINDOW_CLASS "win32app"
 #define PK_INSTANCE_MUTEX "Tapsignal"
+// Set by the installer to end the resident instance of every session; only
+// SYSTEM and Administrators may create, own or set it.
+#define PK_STOP_EVENT "Global\\VelmoraPitchkeeperStop"
+#define PK_STOP_EVENT_SDDL "O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)"
 
 // --- presses the system makes from a touch or pen contact ---
 // the mouse event's extra information under this mask is the signature;

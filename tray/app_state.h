@@ -8,6 +8,8 @@
 
 #include "digitizer.h"
 
+struct HidParsing;
+
 struct TrayAppState {
     // settings mirrors, see settings.cpp
     BYTE BeepEnabled;          // 1: a press sounds a tone
@@ -29,7 +31,7 @@ struct TrayAppState {
     BYTE ShowStepRunning;      // a show step is under way; see ShowControlWindow
 
     // touch screens and pens, see touch_input.cpp
-    HidParsing Hid;            // all null when hid.dll could not be loaded
+    const HidParsing *Hid;     // NULL when hid.dll could not be loaded
     DigitizerDevice Digitizers[MaxDigitizers];
 };
 

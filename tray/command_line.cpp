@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include "console_pause.h"
 #include "pitchkeeper_shared.h"
 #include "window_proc.h"
 
@@ -93,7 +94,7 @@ static int PrintHelp()
     for (const char *line : HelpLines) {
         fprintf(console, "%s\n", line);
     }
-    system("PAUSE");
+    PauseForAnyKey(console);
     return 0;
 }
 

@@ -1,22 +1,24 @@
 // What the resident knows of each touch screen and pen it reads as raw
-// input, and the HID parsing routines it reads their reports with.
+// input.
 #pragma once
 
 #include <windows.h>
-// the HID parsing header takes the kernel status type as given
-#include <winternl.h>
-#include <hidusage.h>
-#include <hidpi.h>
+
+// as the HID parsing header names it; the layout is the system's own
+typedef struct _HIDP_PREPARSED_DATA *PHIDP_PREPARSED_DATA;
 
 enum DigitizerType {
     DigitizerTypeTouchScreen = 0,
     DigitizerTypePen = 1,
 };
 
-// usages the system's header does not name
-const USAGE DigitizerUsageTouchScreen = 0x04;
-const USAGE DigitizerUsageContactIdentifier = 0x51;
-const USAGE DigitizerUsageContactCount = 0x54;
+// digitizer usages; the system's header names only some of them
+const WORD DigitizerUsagePage = 0x0D;
+const WORD DigitizerUsagePen = 0x02;
+const WORD DigitizerUsageTouchScreen = 0x04;
+const WORD DigitizerUsageTipSwitch = 0x42;
+const WORD DigitizerUsageContactIdentifier = 0x51;
+const WORD DigitizerUsageContactCount = 0x54;
 
 // Fixed sizes keep the table's memory bounded whatever the devices send.
 const int MaxDigitizers = 8;
@@ -26,7 +28,7 @@ const int MaxContactSlots = 10;
 const int MaxFrameContacts = 16;
 
 struct ContactSet {
-    ULONG Ids[MaxFrameContacts];
+    DWORD Ids[MaxFrameContacts];
     BYTE Count;
 };
 
@@ -36,24 +38,16 @@ struct DigitizerDevice {
     BYTE Decoded;                       // one of its reports has been read
     BYTE Unusable;                      // its layout has no tip switch
     PHIDP_PREPARSED_DATA PreparsedData; // NULL until the system hands it out
-    ULONG ReportLength;
-    USHORT ContactCollections[MaxContactSlots];   // link collections with a tip switch
+    DWORD ReportLength;
+    WORD ContactCollections[MaxContactSlots];   // link collections with a tip switch
     BYTE ContactSlots;
     BYTE HasContactCount;
     // A frame is one report, or the reports that the first one's contact
     // count announces.
-    ULONG FrameContactsLeft;
+    DWORD FrameContactsLeft;
     ContactSet FrameDown;               // contacts down so far in this frame
     ContactSet DownBefore;              // contacts down in the last whole frame
     BYTE SoundedThisFrame;
+    BYTE FrameKeepsAContact;            // lists a contact that was down before
     DWORD LastReportTick;
-};
-
-// hid.dll, loaded from the system folder when the resident starts
-struct HidParsing {
-    decltype(&HidP_GetCaps) GetCaps;
-    decltype(&HidP_GetButtonCaps) GetButtonCaps;
-    decltype(&HidP_GetValueCaps) GetValueCaps;
-    decltype(&HidP_GetUsages) GetUsages;
-    decltype(&HidP_GetUsageValue) GetUsageValue;
 };

@@ -1,50 +1,13 @@
 #include "digitizer_devices.h"
 
 #include "app_state.h"
+#include "hid_parsing.h"
 
 #include <stdlib.h>
-#include <string.h>
 
 // a layout larger than this is no digitizer's; it is not read
 const UINT MaxPreparsedDataSize = 64 * 1024;
 const USHORT MaxCapsListed = 512;
-
-// A routine of a library whose name the system resolves; the cast through
-// the generic function type is how the language allows it.
-template <typename Routine>
-static bool LoadRoutine(HMODULE library, const char *name, Routine &routine)
-{
-    routine = reinterpret_cast<Routine>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
-    return routine != NULL;
-}
-
-// Never found by a search: the program's own folder and the current folder
-// may hold a planted copy, and the program runs elevated.
-bool LoadHidParsing()
-{
-    static const char FileName[] = "\\hid.dll";
-    char path[MAX_PATH];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length + sizeof(FileName) > MAX_PATH) {
-        return false;
-    }
-    memcpy(path + length, FileName, sizeof(FileName));
-    HMODULE library = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (library == NULL) {
-        return false;
-    }
-    HidParsing &hid = AppState.Hid;
-    if (LoadRoutine(library, "HidP_GetCaps", hid.GetCaps) &&
-        LoadRoutine(library, "HidP_GetButtonCaps", hid.GetButtonCaps) &&
-        LoadRoutine(library, "HidP_GetValueCaps", hid.GetValueCaps) &&
-        LoadRoutine(library, "HidP_GetUsages", hid.GetUsages) &&
-        LoadRoutine(library, "HidP_GetUsageValue", hid.GetUsageValue)) {
-        return true;
-    }
-    hid = HidParsing{};
-    FreeLibrary(library);
-    return false;
-}
 
 static DigitizerDevice *FindDigitizer(HANDLE handle)
 {
@@ -63,13 +26,13 @@ static int DigitizerTypeOf(HANDLE handle)
     info.cbSize = sizeof(info);
     UINT size = sizeof(info);
     if (GetRawInputDeviceInfoA(handle, RIDI_DEVICEINFO, &info, &size) == (UINT)-1 ||
-        info.dwType != RIM_TYPEHID || info.hid.usUsagePage != HID_USAGE_PAGE_DIGITIZER) {
+        info.dwType != RIM_TYPEHID || info.hid.usUsagePage != DigitizerUsagePage) {
         return -1;
     }
     if (info.hid.usUsage == DigitizerUsageTouchScreen) {
         return DigitizerTypeTouchScreen;
     }
-    return info.hid.usUsage == HID_USAGE_DIGITIZER_PEN ? DigitizerTypePen : -1;
+    return info.hid.usUsage == DigitizerUsagePen ? DigitizerTypePen : -1;
 }
 
 DigitizerDevice *TrackDigitizer(HANDLE handle)
@@ -132,13 +95,13 @@ static void FindContactSlots(DigitizerDevice &device, PHIDP_PREPARSED_DATA data,
 {
     HIDP_BUTTON_CAPS *buttons = (HIDP_BUTTON_CAPS *)calloc(capsCount, sizeof(HIDP_BUTTON_CAPS));
     if (buttons == NULL ||
-        AppState.Hid.GetButtonCaps(HidP_Input, buttons, &capsCount, data) != HIDP_STATUS_SUCCESS) {
+        AppState.Hid->GetButtonCaps(HidP_Input, buttons, &capsCount, data) != HIDP_STATUS_SUCCESS) {
         capsCount = 0;
     }
     for (USHORT index = 0; index < capsCount && device.ContactSlots < MaxContactSlots; ++index) {
         const HIDP_BUTTON_CAPS &caps = buttons[index];
-        if (caps.UsagePage == HID_USAGE_PAGE_DIGITIZER &&
-            CoversUsage(caps, HID_USAGE_DIGITIZER_TIP_SWITCH)) {
+        if (caps.UsagePage == DigitizerUsagePage &&
+            CoversUsage(caps, DigitizerUsageTipSwitch)) {
             device.ContactCollections[device.ContactSlots++] = caps.LinkCollection;
         }
     }
@@ -149,12 +112,12 @@ static bool HasContactCount(PHIDP_PREPARSED_DATA data, USHORT capsCount)
 {
     HIDP_VALUE_CAPS *values = (HIDP_VALUE_CAPS *)calloc(capsCount, sizeof(HIDP_VALUE_CAPS));
     if (values == NULL ||
-        AppState.Hid.GetValueCaps(HidP_Input, values, &capsCount, data) != HIDP_STATUS_SUCCESS) {
+        AppState.Hid->GetValueCaps(HidP_Input, values, &capsCount, data) != HIDP_STATUS_SUCCESS) {
         capsCount = 0;
     }
     bool found = false;
     for (USHORT index = 0; index < capsCount && !found; ++index) {
-        found = values[index].UsagePage == HID_USAGE_PAGE_DIGITIZER && !values[index].IsRange &&
+        found = values[index].UsagePage == DigitizerUsagePage && !values[index].IsRange &&
                 values[index].NotRange.Usage == DigitizerUsageContactCount;
     }
     free(values);
@@ -164,7 +127,7 @@ static bool HasContactCount(PHIDP_PREPARSED_DATA data, USHORT capsCount)
 static void ReadLayout(DigitizerDevice &device, PHIDP_PREPARSED_DATA data)
 {
     HIDP_CAPS caps = {};
-    if (AppState.Hid.GetCaps(data, &caps) == HIDP_STATUS_SUCCESS &&
+    if (AppState.Hid->GetCaps(data, &caps) == HIDP_STATUS_SUCCESS &&
         caps.NumberInputButtonCaps <= MaxCapsListed && caps.NumberInputValueCaps <= MaxCapsListed) {
         device.ReportLength = caps.InputReportByteLength;
         FindContactSlots(device, data, caps.NumberInputButtonCaps);
@@ -175,7 +138,7 @@ static void ReadLayout(DigitizerDevice &device, PHIDP_PREPARSED_DATA data)
 
 bool HasReadableLayout(DigitizerDevice &device)
 {
-    if (device.PreparsedData != NULL || device.Unusable || AppState.Hid.GetCaps == NULL) {
+    if (device.PreparsedData != NULL || device.Unusable || AppState.Hid == NULL) {
         return device.PreparsedData != NULL;
     }
     UINT size = 0;

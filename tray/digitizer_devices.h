@@ -4,8 +4,6 @@
 
 #include "digitizer.h"
 
-// hid.dll from the system folder only; false when it is not there
-bool LoadHidParsing();
 // Takes note of the digitizers present now.
 void TrackPresentDigitizers();
 // The device's entry, made when it is a touch screen or pen and there is

@@ -9,7 +9,9 @@
 #include "driver_install.h"
 #include "error_log.h"
 #include "pitchkeeper_shared.h"
+#include "session_end.h"
 #include "settings.h"
+#include "stop_signal.h"
 #include "touch_input.h"
 
 #include <shellapi.h>
@@ -43,6 +45,8 @@ static int RunResidentInstance(HINSTANCE instance)
 
     LoadSettings();
     CreateMainWindow();
+    ListenForInstallerStop(AppState.MainWindow);
+    RegisterForRestartAfterUpdate();
     ListenForDigitizers(AppState.MainWindow);
     if (AppState.ActiveOutput == 1) {
         EnsureDriverRunning();

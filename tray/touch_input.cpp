@@ -3,6 +3,7 @@
 #include "app_state.h"
 #include "click_hook.h"
 #include "digitizer_devices.h"
+#include "hid_parsing.h"
 #include "pitchkeeper_shared.h"
 
 // A digitizer reports many times a second while a contact is down; one
@@ -27,10 +28,10 @@ void ListenForDigitizers(HWND window)
     // the window is never in the foreground, hence the sink; device
     // notices keep the table in line with what is attached
     RAWINPUTDEVICE devices[2] = {};
-    devices[0].usUsagePage = HID_USAGE_PAGE_DIGITIZER;
+    devices[0].usUsagePage = DigitizerUsagePage;
     devices[0].usUsage = DigitizerUsageTouchScreen;
-    devices[1].usUsagePage = HID_USAGE_PAGE_DIGITIZER;
-    devices[1].usUsage = HID_USAGE_DIGITIZER_PEN;
+    devices[1].usUsagePage = DigitizerUsagePage;
+    devices[1].usUsage = DigitizerUsagePen;
     for (RAWINPUTDEVICE &device : devices) {
         device.dwFlags = RIDEV_INPUTSINK | RIDEV_DEVNOTIFY;
         device.hwndTarget = window;
@@ -77,22 +78,22 @@ static bool ListsUsage(const USAGE *usages, ULONG count, USAGE usage)
 // carry (another report id) is left out. Returns the slots read.
 static ULONG ReadContactSlots(const DigitizerDevice &device, PCHAR report, ContactReading *slots)
 {
-    const HidParsing &hid = AppState.Hid;
+    const HidParsing &hid = *AppState.Hid;
     ULONG read = 0;
     for (BYTE slot = 0; slot < device.ContactSlots; ++slot) {
         USHORT collection = device.ContactCollections[slot];
         USAGE usages[MaxSlotUsages];
         ULONG count = MaxSlotUsages;
-        if (hid.GetUsages(HidP_Input, HID_USAGE_PAGE_DIGITIZER, collection, usages, &count,
+        if (hid.GetUsages(HidP_Input, DigitizerUsagePage, collection, usages, &count,
                           device.PreparsedData, report, device.ReportLength) != HIDP_STATUS_SUCCESS) {
             continue;
         }
         // a pen, or a screen that names no contacts, is told apart by its slot
         ULONG id = slot;
-        hid.GetUsageValue(HidP_Input, HID_USAGE_PAGE_DIGITIZER, collection,
+        hid.GetUsageValue(HidP_Input, DigitizerUsagePage, collection,
                           DigitizerUsageContactIdentifier, &id, device.PreparsedData, report,
                           device.ReportLength);
-        slots[read].Tip = ListsUsage(usages, count, HID_USAGE_DIGITIZER_TIP_SWITCH);
+        slots[read].Tip = ListsUsage(usages, count, DigitizerUsageTipSwitch);
         slots[read].Id = id;
         read++;
     }
@@ -105,7 +106,7 @@ static ULONG AnnouncedContacts(const DigitizerDevice &device, PCHAR report)
 {
     ULONG count = 0;
     if (device.HasContactCount &&
-        AppState.Hid.GetUsageValue(HidP_Input, HID_USAGE_PAGE_DIGITIZER, 0,
+        AppState.Hid->GetUsageValue(HidP_Input, DigitizerUsagePage, 0,
                                    DigitizerUsageContactCount, &count, device.PreparsedData, report,
                                    device.ReportLength) != HIDP_STATUS_SUCCESS) {
         count = 0;
@@ -123,20 +124,14 @@ static bool Contains(const ContactSet &set, ULONG id)
     return false;
 }
 
-static bool SharesAContact(const ContactSet &left, const ContactSet &right)
-{
-    for (BYTE index = 0; index < left.Count; ++index) {
-        if (Contains(right, left.Ids[index])) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The first contact after none sounds at once; later ones while another
 // is down, movement and holding sound nothing.
 static void NoteContact(DigitizerDevice &device, const ContactReading &contact)
 {
+    // down before and listed now, lifting or not: the touch goes on
+    if (Contains(device.DownBefore, contact.Id)) {
+        device.FrameKeepsAContact = 1;
+    }
     if (!contact.Tip) {
         return;
     }
@@ -150,16 +145,14 @@ static void NoteContact(DigitizerDevice &device, const ContactReading &contact)
     }
 }
 
-// A frame lists every contact that is down. When none of those down
-// before is listed any more, they have all lifted, and a contact listed
-// now is a new touch.
+// A frame lists every contact that is down. When it lists none of those
+// down before, they have all lifted, and a contact down now is a new touch.
 static void EndFrame(DigitizerDevice &device)
 {
-    const ContactSet &down = device.FrameDown;
-    if (!device.SoundedThisFrame && down.Count > 0 && !SharesAContact(down, device.DownBefore)) {
+    if (!device.SoundedThisFrame && !device.FrameKeepsAContact && device.FrameDown.Count > 0) {
         StartToneWorker();
     }
-    device.DownBefore = down;
+    device.DownBefore = device.FrameDown;
     device.FrameContactsLeft = 0;
 }
 
@@ -170,6 +163,7 @@ static void BeginFrame(DigitizerDevice &device, ULONG announced)
     }
     device.FrameDown.Count = 0;
     device.SoundedThisFrame = 0;
+    device.FrameKeepsAContact = 0;
     device.FrameContactsLeft = announced;
 }
 

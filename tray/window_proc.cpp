@@ -55,6 +55,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_INPUT_DEVICE_CHANGE:
         HandleInputDeviceChange(wParam, (HANDLE)lParam);
         return 0;
+    case WM_QUERYENDSESSION:
+        // nothing unsaved: ready whenever the session or the installer asks
+        return TRUE;
+    case WM_ENDSESSION:
+        // a logoff, a shutdown, or Restart Manager freeing the program's
+        // file (ENDSESSION_CLOSEAPP): ended as "Stop Pitchkeeper" ends
+        if (wParam) {
+            StopPitchkeeper();
+        }
+        return 0;
     case WM_TRAYICON:
         if (LOWORD(lParam) == WM_LBUTTONDOWN) {
             ShowTrayMenu(window);

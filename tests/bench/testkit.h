@@ -65,7 +65,9 @@ std::string ReadAndDismissMessageBox(const char *caption, DWORD timeoutMs = 1000
 HWND OpenMenuWindow();
 
 // --- input ---
-void InjectMouseButton(DWORD flags);   // MOUSEEVENTF_LEFTDOWN etc.
+// MOUSEEVENTF_LEFTDOWN etc.; the extra information stands in for the
+// signature of presses the system makes from touch and pen contacts
+void InjectMouseButton(DWORD flags, ULONG_PTR extraInfo = 0);
 void InjectLeftClick();                // down then up
 
 // --- virtual digitizers (tests/bench/digitizer) ---

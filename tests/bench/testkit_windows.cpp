@@ -181,11 +181,12 @@ HWND OpenMenuWindow()
     return menu != NULL && IsWindowVisible(menu) ? menu : NULL;
 }
 
-void InjectMouseButton(DWORD flags)
+void InjectMouseButton(DWORD flags, ULONG_PTR extraInfo)
 {
     INPUT input = {};
     input.type = INPUT_MOUSE;
     input.mi.dwFlags = flags;
+    input.mi.dwExtraInfo = extraInfo;
     SendInput(1, &input, sizeof(input));
 }
 

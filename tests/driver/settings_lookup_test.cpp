@@ -180,6 +180,45 @@ INSTANTIATE_TEST_SUITE_P(
                       StoredText{"TerminatorOnly", {0, 0}, "", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Windows 7 without KB2393802 ignores the type check and writes a value of
+// another type into the counted string as it stands: up to four bytes over
+// its lengths, with no storage behind them; longer data only when the string's
+// first LONG, taken for a buffer size, allows (it never does: that LONG is 0).
+// Nothing may be read through the unset pointer or past what was allocated.
+struct UncheckedValue {
+    const char* name;
+    ULONG type;
+    std::vector<UCHAR> data;
+    ULONG number;     // what the value reads as
+    bool failsQuery;  // the query stops at it, and the value after it is not read
+};
+
+void PrintTo(const UncheckedValue& value, std::ostream* out) { *out << value.name; }
+
+class UncheckedValueTest : public SettingsLookupTest, public ::testing::WithParamInterface<UncheckedValue> {};
+
+TEST_P(UncheckedValueTest, NeverReadsThroughAnUnsetPointerOrPastTheStorage)
+{
+    const UncheckedValue& c = GetParam();
+    fake::IgnoreTypeCheck();
+    AddUser(kAlice, "440", "1000");
+    fake::SetValue(scene::SettingsPathOf(kAlice), "frequency", c.type, c.data);
+    Expect(c.number, 1000);
+    AddUser(kAlice, "440", "1000");
+    fake::SetValue(scene::SettingsPathOf(kAlice), "duration", c.type, c.data);
+    Expect(c.failsQuery ? 0 : 440, c.number);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WithoutTypeCheck, UncheckedValueTest,
+    ::testing::Values(UncheckedValue{"DwordOverBothLengths", REG_DWORD, {0x10, 0, 0x10, 0}, 0, false},
+                      UncheckedValue{"DwordOverLength", REG_DWORD, {0xEE, 0x02, 0, 0}, 0, false},
+                      UncheckedValue{"BinaryOfTwoBytes", REG_BINARY, {0x7F, 0x7F}, 0, false},
+                      UncheckedValue{"BinaryLongerThanALong", REG_BINARY, std::vector<UCHAR>(64, 0x7F), 0, true},
+                      UncheckedValue{"MultiString", REG_MULTI_SZ, {'7', 0, '5', 0, '0', 0, 0, 0, 0, 0}, 750, false},
+                      UncheckedValue{"ExpandableText", REG_EXPAND_SZ, {'7', 0, '5', 0, '%', 0, 0, 0}, 75, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // a name that does not fit the profile key path is passed over, rather than
 // reading RefCount from whatever key the shortened path names
 TEST_F(SettingsLookupTest, ProfileNameTooLongForThePathIsPassedOver)
@@ -220,6 +259,17 @@ TEST_F(SettingsLookupTest, ProfileListIsOpenedReadOnlyWithAKernelHandle)
     ReadToneSettings();
     EXPECT_EQ(fake::Registry().lastOpenAccess, static_cast<ACCESS_MASK>(KEY_READ));
     EXPECT_EQ(fake::Registry().lastOpenAttributes, static_cast<ULONG>(OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE));
+}
+
+// the fake records an untagged block, and one freed under another tag, as
+// faults, which the fixture checks
+TEST_F(SettingsLookupTest, PoolBlocksOfTheDriverCarryItsTag)
+{
+    AddSystemAccounts();
+    AddUser(kAlice, "440", "1000");
+    ReadToneSettings();
+    EXPECT_EQ(fake::Pool().lastDriverTag, kTonePoolTag);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&kTonePoolTag), 4), "VmBp");
 }
 
 // every pool block is released on every path, also when memory runs out at

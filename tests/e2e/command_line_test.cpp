@@ -338,23 +338,30 @@ TEST_F(CommandLineTest, LongNonAsciiArgumentIsCutOnACharacterBoundary)
         << "code page " << codePage;
 }
 
-TEST_F(CommandLineTest, HelpAloneIsPrintedByteForByteAndWaitsForAKey)
+// The elevated program inherits ComSpec from the user's own environment; it
+// names the recording stand-in here, which must never run.
+TEST_F(CommandLineTest, HelpAloneIsPrintedByteForByteAndWaitsForAKeyByItself)
 {
+    SetEnvironmentVariableA("ComSpec", "C:\\SchTasks.exe");
     std::string expected = ExpectedOptionTable();
     PipedTray tray;
     ASSERT_TRUE(StartPipedTray(L"-?", tray));
+    SetEnvironmentVariableA("ComSpec", NULL);
     PrintedWait wait = {tray.output, "", expected.size()};
     WaitUntil(PrintedAtLeast, &wait, 10000);
     EXPECT_EQ(wait.printed.substr(0, expected.size()), expected);
 
-    // wait for the pause prompt: the table must stay until a key comes
-    wait.wanted = expected.size() + 1;
+    // the table must stay until a key comes
+    const std::string prompt = "Press any key to continue . . . ";
+    wait.wanted = expected.size() + prompt.size();
     EXPECT_TRUE(WaitUntil(PrintedAtLeast, &wait, 10000)) << "no pause prompt";
+    EXPECT_EQ(wait.printed.substr(expected.size()), prompt);
     EXPECT_EQ(WaitForExit(tray.process, 0), -1) << "ended without waiting for a key";
     DWORD written = 0;
-    WriteFile(tray.input, "\r\n", 2, &written, NULL);
+    WriteFile(tray.input, "x", 1, &written, NULL);
     EXPECT_EQ(WaitForExit(tray.process, 10000), 0);
     ClosePipedTray(tray);
+    EXPECT_TRUE(RecordedTaskCommands().empty()) << "the program ComSpec names ran";
 }
 
 TEST_F(CommandLineTest, HelpAmongOtherOptionsIsIgnoredAndPrintsNothing)

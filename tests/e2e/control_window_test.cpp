@@ -3,6 +3,7 @@
 #include "pitchkeeper_shared.h"
 #include "tray_fixture.h"
 
+#include <sddl.h>
 #include <string.h>
 
 #include <string>
@@ -200,6 +201,64 @@ TEST_F(ControlWindowE2ETest, CloseRequestFromAnotherProgramEndsItAsStopDoes)
     // a plain start then becomes the resident instance
     StartResident();
     EXPECT_TRUE(ResidentTrayExists());
+    EXPECT_TRUE(TrayIconExists(window));
+}
+
+static LRESULT SendWithin5s(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, 5000, &result);
+    return (LRESULT)result;
+}
+
+// What Restart Manager sends to free a file in use (ENDSESSION_CLOSEAPP),
+// and a logoff: the query is answered yes and changes nothing; only a
+// session that really ends ends the program.
+TEST_F(ControlWindowE2ETest, EndSessionMessagesEndItAsStopDoes)
+{
+    for (LPARAM reason : {(LPARAM)ENDSESSION_CLOSEAPP, (LPARAM)ENDSESSION_LOGOFF}) {
+        StartResident();
+        EXPECT_EQ(SendWithin5s(window, WM_QUERYENDSESSION, 0, reason), TRUE) << reason;
+        SendWithin5s(window, WM_ENDSESSION, FALSE, reason);
+        EXPECT_EQ(WaitForExit(resident, 0), -1) << "a session that goes on keeps it, " << reason;
+        EXPECT_TRUE(TrayIconExists(window));
+        SendWithin5s(window, WM_ENDSESSION, TRUE, reason);
+        ExpectStoppedCleanly();
+    }
+}
+
+static HANDLE OpenStopEvent()
+{
+    return OpenEventA(EVENT_MODIFY_STATE, FALSE, PK_STOP_EVENT);
+}
+
+// The installer's request, which reaches residents of every session.
+TEST_F(ControlWindowE2ETest, TheInstallersStopEventEndsItAsStopDoes)
+{
+    StartResident();
+    HANDLE stopEvent = OpenStopEvent();
+    ASSERT_NE(stopEvent, (HANDLE)NULL) << "the resident listens to " PK_STOP_EVENT;
+    SetEvent(stopEvent);
+    CloseHandle(stopEvent);
+    ExpectStoppedCleanly();
+    EXPECT_EQ(OpenStopEvent(), (HANDLE)NULL) << "the event goes with the last resident";
+}
+
+// An event of that name made first by anybody but SYSTEM or Administrators
+// could end everybody's program at its maker's will: it is not listened to.
+TEST_F(ControlWindowE2ETest, AStopEventMadeByAnotherAccountIsIgnored)
+{
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "O:BUD:(A;;GA;;;WD)", SDDL_REVISION_1, &descriptor, NULL));
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    HANDLE squatted = CreateEventA(&attributes, TRUE, FALSE, PK_STOP_EVENT);
+    LocalFree(descriptor);
+    ASSERT_NE(squatted, (HANDLE)NULL);
+    StartResident();
+    SetEvent(squatted);
+    EXPECT_EQ(WaitForExit(resident, 2000), -1) << "it ended on a stranger's event";
+    CloseHandle(squatted);
     EXPECT_TRUE(TrayIconExists(window));
 }
 

@@ -48,6 +48,18 @@ static int Msiexec(const char *action, const std::string &package = PackagePath(
     return RunCommand(std::string("msiexec ") + action + " \"" + package + "\" /qn");
 }
 
+static const char InstallLog[] = "C:\\pk-install.log";
+
+// A silent install that writes its log; the log's text.
+static int MsiexecLogged(const char *action, std::string &log)
+{
+    DeleteFileA(InstallLog);
+    int exitCode = RunCommand(std::string("msiexec ") + action + " \"" + PackagePath() +
+                              "\" /qn /l*v " + InstallLog);
+    log = ReadTextFile(InstallLog);
+    return exitCode;
+}
+
 static int InstalledProductCount()
 {
     char productCode[39] = {};
@@ -139,6 +151,7 @@ TEST_F(InstallerTest, SilentUninstallEndsTheProgramAndLeavesNothingButSettings)
 
     ASSERT_EQ(Msiexec("/x"), 0);
     EXPECT_EQ(WaitForExit(resident, 10000), 0) << "the running instance is stopped";
+    EXPECT_FALSE(TrayIconExists(window)) << "its icon is removed";
     ASSERT_TRUE(WaitForTaskCommandCount(1));
     EXPECT_EQ(RecordedTaskCommands().back(), TaskToolCommandLine(PK_TASK_DELETE_ARGUMENTS));
     EXPECT_TRUE(OnlySystemTaskToolRan());
@@ -156,11 +169,14 @@ TEST_F(InstallerTest, InstallingTwiceKeepsOneCopyAndUninstallsCleanly)
     ExpectNothingInstalled();
 }
 
-TEST_F(InstallerTest, ANewerVersionReplacesTheInstalledOne)
+TEST_F(InstallerTest, ANewerVersionReplacesTheInstalledOneAndEndsTheRunningCopy)
 {
     std::string newer = WindowsPath(getenv("PK_UPGRADE_MSI"));
     ASSERT_EQ(Msiexec("/i"), 0);
+    StartResident();
     ASSERT_EQ(Msiexec("/i", newer), 0);
+    EXPECT_EQ(WaitForExit(resident, 10000), 0) << "the running copy of the old version ends";
+    EXPECT_FALSE(TrayIconExists(window)) << "its icon is removed";
     EXPECT_EQ(InstalledProductCount(), 1);
     for (const char *file : ProgramFiles) {
         EXPECT_TRUE(FileExists(InstallFolder() + "\\" + file)) << file;
@@ -168,4 +184,49 @@ TEST_F(InstallerTest, ANewerVersionReplacesTheInstalledOne)
     ASSERT_EQ(Msiexec("/x", newer), 0);
     EXPECT_EQ(InstalledProductCount(), 0);
     ExpectNothingInstalled();
+}
+
+// A standard user may make the folder before the install and leave a DLL
+// there that the elevated program would load. The install refuses, says
+// why in its log, and leaves no program behind.
+TEST_F(InstallerTest, AFolderSomebodyFilledBeforehandIsRefused)
+{
+    const std::string planted = InstallFolder() + "\\dwmapi.dll";
+    CreateDirectoryA("C:\\DALQ", NULL);
+    CreateDirectoryA(InstallFolder().c_str(), NULL);
+    HANDLE file = CreateFileA(planted.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+
+    std::string log;
+    EXPECT_EQ(MsiexecLogged("/i", log), ERROR_INSTALL_FAILURE);
+    EXPECT_NE(log.find("dwmapi.dll, which this package did not put there"), std::string::npos) << log;
+    EXPECT_EQ(InstalledProductCount(), 0);
+    for (const char *installed : ProgramFiles) {
+        EXPECT_FALSE(FileExists(InstallFolder() + "\\" + installed)) << installed;
+    }
+    EXPECT_FALSE(ShortcutExists());
+
+    // empty folders made beforehand are taken over
+    ASSERT_TRUE(DeleteFileA(planted.c_str()));
+    ASSERT_EQ(MsiexecLogged("/i", log), 0) << log;
+    EXPECT_TRUE(FileExists(InstallFolder() + "\\Pitchkeeper_x64.exe"));
+    ASSERT_EQ(Msiexec("/x"), 0);
+    ExpectNothingInstalled();
+}
+
+// The program writes its start-up error log into its working folder, the
+// install folder when started from the Start menu; the uninstall takes it
+// along, so that the folder goes and a later install finds it empty.
+TEST_F(InstallerTest, UninstallRemovesTheErrorLogAndAReinstallSucceeds)
+{
+    ASSERT_EQ(Msiexec("/i"), 0);
+    HANDLE file = CreateFileA((InstallFolder() + "\\error.txt").c_str(), GENERIC_WRITE, 0, NULL,
+                              CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    ASSERT_EQ(Msiexec("/x"), 0);
+    ExpectNothingInstalled();
+    EXPECT_EQ(Msiexec("/i"), 0);
+    ASSERT_EQ(Msiexec("/x"), 0);
 }

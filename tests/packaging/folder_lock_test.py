@@ -4,10 +4,12 @@
     folder_lock_test.py PACKAGE.msi
 
 Wine's installer ignores permission tables and Wine enforces no ACLs, so the
-package itself is the evidence: its MsiLockPermissionsEx rows must give
-C:\\DALQ and C:\\DALQ\\Pitchkeeper a protected, owner-less DACL of exactly
-three entries, and the package must ask for the installer version that
-applies that table.
+package itself is the evidence: its MsiLockPermissionsEx rows must make
+Administrators the owner of C:\\DALQ and C:\\DALQ\\Pitchkeeper and give them
+a protected DACL of exactly three entries, and the package must ask for the
+installer version that applies that table. The actions that keep a planted
+folder and running copies of the program from outliving the install are
+read back from the sequence the same way.
 """
 import re
 import subprocess
@@ -125,9 +127,11 @@ def check_descriptor(label, sddl):
     if components is None:
         fail(f"{label}: not a security descriptor string: {sddl}")
         return
-    if set(components) != {"D"}:
-        fail(f"{label}: sets {sorted(components)}, expected the DACL alone (no owner, group or SACL)")
+    if set(components) != {"O", "D"}:
+        fail(f"{label}: sets {sorted(components)}, expected the owner and the DACL (no group or SACL)")
         return
+    if SID_ALIASES.get(components["O"], components["O"]) != "S-1-5-32-544":
+        fail(f"{label}: owner {components['O']}, expected Administrators (BA)")
     flags, aces = parse_dacl(components["D"])
     if flags != {"P", "AI"}:
         fail(f"{label}: DACL flags {sorted(flags) if flags is not None else 'unreadable'}, "
@@ -192,7 +196,7 @@ def check_uninstall_actions_run_in_the_script(package):
     to InstallFinalize; the uninstall steps also need the files still there."""
     sequence = {row["Action"]: int(row["Sequence"])
                 for row in export_table(package, "InstallExecuteSequence")}
-    steps = ["StopRunningInstance", "DeleteLogonTask", "StopDriverService",
+    steps = ["EndEveryResident", "DeleteLogonTask", "StopDriverService",
              "RemoveDriverService", "RemoveDriverFile"]
     numbers = [sequence.get(step, -1) for step in steps]
     in_order = numbers == sorted(set(numbers))
@@ -200,6 +204,54 @@ def check_uninstall_actions_run_in_the_script(package):
             and numbers[-1] < sequence["RemoveFiles"]):
         fail(f"uninstall steps at {numbers}, not in order between InstallInitialize "
              f"{sequence['InstallInitialize']} and RemoveFiles {sequence['RemoveFiles']}")
+
+
+DEFERRED_AS_SYSTEM = 0x400 | 0x800  # msidbCustomActionTypeInScript | NoImpersonate
+DLL_IN_BINARY_TABLE = 0x1
+FIRST_INSTALL = "NOT Installed AND NOT WIX_UPGRADE_DETECTED"
+
+
+def check_custom_action(actions, name, entry):
+    action = actions.get(name)
+    if action is None:
+        fail(f"the package has no {name} action")
+        return
+    kind = int(action["Type"])
+    if kind & 0x3F != DLL_IN_BINARY_TABLE or kind & DEFERRED_AS_SYSTEM != DEFERRED_AS_SYSTEM:
+        fail(f"{name}: type {kind}, expected a DLL entry run deferred as SYSTEM")
+    if action["Target"] != entry:
+        fail(f"{name}: calls {action['Target']}, expected {entry}")
+
+
+def check_running_copies_and_planted_folders(package):
+    """A first install checks the folder after CreateFolders has applied its
+    owner and DACL and before any file goes in; every install, upgrade and
+    uninstall ends the resident of every session before files are replaced
+    or removed; Restart Manager may end an unresponsive one."""
+    rows = {row["Action"]: row for row in export_table(package, "InstallExecuteSequence")}
+    actions = {row["Action"]: row for row in export_table(package, "CustomAction")}
+    check_custom_action(actions, "CheckInstallFolder", "CheckInstallFolder")
+    check_custom_action(actions, "EndEveryResident", "EndEveryResident")
+    number = {name: int(row["Sequence"]) for name, row in rows.items()}
+    check = number.get("CheckInstallFolder", -1)
+    if not number["CreateFolders"] < check < number["InstallFiles"]:
+        fail(f"CheckInstallFolder at {check}, not between CreateFolders and InstallFiles")
+    if rows.get("CheckInstallFolder", {}).get("Condition") != FIRST_INSTALL:
+        fail(f"CheckInstallFolder runs when {rows.get('CheckInstallFolder', {}).get('Condition')}")
+    setter = actions.get("NameFolderToCheck", {})
+    if setter.get("Source") != "CheckInstallFolder" or setter.get("Target") != "[INSTALLDIR]":
+        fail("CheckInstallFolder is not handed the install folder")
+    end = number.get("EndEveryResident", -1)
+    if rows.get("EndEveryResident", {}).get("Condition") or not (
+            number["InstallInitialize"] < end < min(number["RemoveFiles"], number["InstallFiles"])):
+        fail(f"EndEveryResident at {end}, not always before files are removed or installed")
+    properties = {row["Property"]: row["Value"] for row in export_table(package, "Property")}
+    if properties.get("MSIRMSHUTDOWN") != "1":
+        fail(f"MSIRMSHUTDOWN is {properties.get('MSIRMSHUTDOWN')}, expected 1 (force if unanswered)")
+    removed = [row for row in export_table(package, "RemoveFile") or [] if row["FileName"]]
+    if [(row["FileName"], row["DirProperty"], row["InstallMode"]) for row in removed] != [
+            ("error.txt", "INSTALLDIR", "2")]:
+        fail(f"the uninstall removes {removed}, expected error.txt in the install folder")
 
 
 def main(package):
@@ -212,6 +264,7 @@ def main(package):
     check_lock_rows(package)
     check_files_lie_in_locked_folders(package)
     check_uninstall_actions_run_in_the_script(package)
+    check_running_copies_and_planted_folders(package)
     if failures:
         print(f"{len(failures)} check(s) failed")
         return 1

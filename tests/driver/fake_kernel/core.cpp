@@ -16,9 +16,13 @@
 namespace fake {
 namespace {
 
+// the tag of the blocks the value query allocates for its caller
+constexpr ULONG kRegistryPoolTag = 0x52717452;  // "RtqR"
+
 struct PoolBlock {
     size_t size;
     POOL_TYPE type;
+    ULONG tag;
 };
 
 struct DeviceRecord {
@@ -52,7 +56,7 @@ State& S()
     return state;
 }
 
-PVOID Allocate(size_t bytes, POOL_TYPE type)
+PVOID Allocate(size_t bytes, POOL_TYPE type, ULONG tag)
 {
     if (S().poolCalls++ == S().failPoolCall) {
         return nullptr;
@@ -62,7 +66,7 @@ PVOID Allocate(size_t bytes, POOL_TYPE type)
     }
     void* block = std::malloc(bytes == 0 ? 1 : bytes);
     std::memset(block, 0xCD, bytes);  // pool is not zeroed
-    S().pool[block] = PoolBlock{bytes, type};
+    S().pool[block] = PoolBlock{bytes, type, tag};
     ++S().poolCounters.outstanding;
     return block;
 }
@@ -147,7 +151,7 @@ void FailPoolAllocation(size_t nth) { S().failPoolCall = S().poolCalls + nth; }
 
 PVOID AllocateForRegistry(size_t bytes)
 {
-    PVOID block = Allocate(bytes, PagedPool);
+    PVOID block = Allocate(bytes, PagedPool, kRegistryPoolTag);
     if (block != nullptr) {
         ++S().poolCounters.registryAllocations;
     }
@@ -361,11 +365,15 @@ VOID __outbyte(USHORT port, UCHAR data)
     S().ports[port] = data;
 }
 
-PVOID ExAllocatePool(POOL_TYPE type, SIZE_T bytes)
+PVOID ExAllocatePoolWithTag(POOL_TYPE type, SIZE_T bytes, ULONG tag)
 {
-    PVOID block = fake::Allocate(bytes, type);
+    if (tag == 0) {
+        fake::AddFault("pool allocated without a tag");
+    }
+    PVOID block = fake::Allocate(bytes, type, tag);
     if (block != nullptr) {
         ++S().poolCounters.driverAllocations;
+        S().poolCounters.lastDriverTag = tag;
     }
     return block;
 }
@@ -377,8 +385,9 @@ VOID ExFreePoolWithTag(PVOID block, ULONG tag)
         fake::AddFault("freed memory that is not pool");
         return;
     }
-    if (tag != 0) {
-        fake::AddFault("freed untagged pool with a tag");
+    // tag 0 frees any block; another tag must be the block's own
+    if (tag != 0 && tag != it->second.tag) {
+        fake::AddFault("freed pool with another tag than it was allocated with");
     }
     std::free(block);
     S().pool.erase(it);

@@ -20,7 +20,8 @@ void AddFault(const std::string& what);
 // --- pool ---
 struct PoolCounters {
     size_t outstanding = 0;          // blocks not yet freed
-    size_t driverAllocations = 0;    // ExAllocatePool calls by the driver
+    size_t driverAllocations = 0;    // ExAllocatePoolWithTag calls by the driver
+    ULONG lastDriverTag = 0;         // the tag the last of them gave
     size_t registryAllocations = 0;  // buffers RtlQueryRegistryValues allocated for the caller
 };
 const PoolCounters& Pool();
@@ -113,6 +114,10 @@ struct StoredValue {
     std::vector<UCHAR> data;
 };
 std::optional<StoredValue> GetValue(const std::string& keyPath, const std::string& name);
+// The value query of Windows 7 without KB2393802: it knows no
+// RTL_QUERY_REGISTRY_TYPECHECK, takes DefaultType whole (the expected type in
+// its top byte included) and writes a value of any type into the variable.
+void IgnoreTypeCheck();
 // called on every ZwEnumerateKey, with the index asked for, before it answers
 void OnEnumerate(std::function<void(ULONG index)> hook);
 // Loads a regedit export (UTF-16LE or UTF-8 text); each root key name is

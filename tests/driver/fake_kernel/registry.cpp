@@ -2,7 +2,7 @@
 // values, key handles, the key queries and the table-driven value query,
 // including the direct mode's habits of writing non-string data straight into
 // the caller's variable and of reporting a string's length from the size of
-// its data alone.
+// its data alone, with or without the type check.
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -36,6 +36,7 @@ struct RegistryState {
     uintptr_t nextHandle = 0x100;
     RegistryCounters counters;
     std::function<void(ULONG)> enumerateHook;
+    bool ignoresTypeCheck = false;
 };
 
 RegistryState& R()
@@ -156,8 +157,8 @@ NTSTATUS QueryEntry(const Key& key, bool untrusted, RTL_QUERY_REGISTRY_TABLE& en
         AddFault("only direct, named query entries are modelled");
         return STATUS_INVALID_PARAMETER;
     }
-    const bool typeChecked = (entry.Flags & kTypeCheckFlag) != 0;
-    if (untrusted && !typeChecked) {
+    const bool typeCheckAsked = (entry.Flags & kTypeCheckFlag) != 0;
+    if (untrusted && !typeCheckAsked) {
         // what the platform does since Windows 8
         AddFault("bug check 0x139: direct query of a user hive without a type check");
         return STATUS_INVALID_PARAMETER;
@@ -166,7 +167,9 @@ NTSTATUS QueryEntry(const Key& key, bool untrusted, RTL_QUERY_REGISTRY_TABLE& en
         // the platform's documentation asks for it on every hive a user controls
         AddFault("query of a user hive without RTL_QUERY_REGISTRY_NOEXPAND");
     }
-    const ULONG defaultType = entry.DefaultType & ~(0xFFu << kTypeCheckShift);
+    const bool typeChecked = typeCheckAsked && !R().ignoresTypeCheck;
+    const ULONG defaultType =
+        R().ignoresTypeCheck ? entry.DefaultType : entry.DefaultType & ~(0xFFu << kTypeCheckShift);
     const ULONG expectedType = entry.DefaultType >> kTypeCheckShift;
     ULONG type;
     std::vector<UCHAR> data;
@@ -325,6 +328,8 @@ void SetDword(const std::string& keyPath, const std::string& name, ULONG value)
     std::memcpy(data.data(), &value, sizeof value);
     SetValue(keyPath, name, REG_DWORD, data);
 }
+
+void IgnoreTypeCheck() { R().ignoresTypeCheck = true; }
 
 void OnEnumerate(std::function<void(ULONG)> hook) { R().enumerateHook = std::move(hook); }
 

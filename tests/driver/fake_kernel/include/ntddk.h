@@ -279,7 +279,7 @@ ULONG DbgPrint(PCSTR Format, ...);
 UCHAR __inbyte(USHORT Port);
 VOID __outbyte(USHORT Port, UCHAR Data);
 
-PVOID ExAllocatePool(POOL_TYPE PoolType, SIZE_T NumberOfBytes);
+PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag);
 VOID ExFreePoolWithTag(PVOID P, ULONG Tag);
 
 VOID KeInitializeDpc(PKDPC Dpc, PKDEFERRED_ROUTINE DeferredRoutine, PVOID DeferredContext);
