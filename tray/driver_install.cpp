@@ -57,8 +57,8 @@ static bool DriverServiceRunning()
     return running;
 }
 
-// Waits for an install of start-up that is still showing an error box, then
-// finds the service running and leaves it.
+// Takes its turn after an install still under way (start-up's may be waiting
+// on an error box); a service running by then is left as it is.
 static unsigned __stdcall EnsureStoppedDriverRunning(void *)
 {
     AcquireSRWLockExclusive(&DriverSetupLock);
