@@ -21,6 +21,8 @@ struct TrayAppState {
 
     HINSTANCE Instance;
     HHOOK MouseHook;
+    BYTE MouseHookCalled;      // the hook ran since the watchdog last looked
+    HANDLE DriverStartThread;  // the last install started by a switch to the buzzer
 
     HWND MainWindow;
     HWND RunAtStartupCheckBox;

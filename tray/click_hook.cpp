@@ -11,6 +11,7 @@
 // drops it; all blocking work happens on the worker.
 LRESULT CALLBACK ClickBeepHook(int code, WPARAM wParam, LPARAM lParam)
 {
+    AppState.MouseHookCalled = 1;   // alive; see hook_watchdog.cpp
     if (LOWORD(wParam) == WM_LBUTTONDOWN && lParam != 0 &&
         !IsPressFromDecodedDigitizer(((const MSLLHOOKSTRUCT *)lParam)->dwExtraInfo)) {
         StartToneWorker();

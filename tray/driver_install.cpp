@@ -1,8 +1,10 @@
 #include "driver_install.h"
 
+#include "app_state.h"
 #include "pitchkeeper_shared.h"
 
 #include <windows.h>
+#include <process.h>
 #include <setupapi.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -17,12 +19,69 @@ static int CopyDriverFiles(HINF inf);
 static void ShowInstallError(const char *format, ...);
 static void ReportStartFailure(const char *format, DWORD error);
 
-void EnsureDriverRunning()
+// One install at a time: SetupAPI and the service manager would otherwise
+// work on the same service and files from two threads.
+static SRWLOCK DriverSetupLock = SRWLOCK_INIT;
+
+static void InstallAndStartDriver()
 {
     Sleep(100);
     InstallDriverFromInf(PK_INF_PATH);
     // a failed install may still leave a service from an earlier start
     StartDriverService(PK_SERVICE_NAME);
+}
+
+void EnsureDriverRunning()
+{
+    AcquireSRWLockExclusive(&DriverSetupLock);
+    InstallAndStartDriver();
+    ReleaseSRWLockExclusive(&DriverSetupLock);
+}
+
+// A start still pending counts as running: it is on its way.
+static bool DriverServiceRunning()
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager != NULL ? OpenServiceA(manager, PK_SERVICE_NAME, SERVICE_QUERY_STATUS)
+                                        : NULL;
+    SERVICE_STATUS status = {};
+    bool running = service != NULL && QueryServiceStatus(service, &status) &&
+                   (status.dwCurrentState == SERVICE_RUNNING ||
+                    status.dwCurrentState == SERVICE_START_PENDING);
+    if (service != NULL) {
+        CloseServiceHandle(service);
+    }
+    if (manager != NULL) {
+        CloseServiceHandle(manager);
+    }
+    return running;
+}
+
+// Takes its turn after an install still under way (start-up's may be waiting
+// on an error box); a service running by then is left as it is.
+static unsigned __stdcall EnsureStoppedDriverRunning(void *)
+{
+    AcquireSRWLockExclusive(&DriverSetupLock);
+    if (!DriverServiceRunning()) {
+        InstallAndStartDriver();
+    }
+    ReleaseSRWLockExclusive(&DriverSetupLock);
+    return 0;
+}
+
+// The main thread serves the mouse hook, so it must not wait for SetupAPI,
+// the service manager or an error box. A switch that comes while the last
+// install is still under way needs nothing more: that one covers it.
+void EnsureDriverRunningInBackground()
+{
+    if (AppState.DriverStartThread != NULL) {
+        if (WaitForSingleObject(AppState.DriverStartThread, 0) == WAIT_TIMEOUT) {
+            return;
+        }
+        CloseHandle(AppState.DriverStartThread);
+    }
+    AppState.DriverStartThread =
+        (HANDLE)_beginthreadex(NULL, 0, EnsureStoppedDriverRunning, NULL, 0, NULL);
 }
 
 int InstallDriverFromInf(const char *infPath)
@@ -100,8 +159,9 @@ int StartDriverService(const char *serviceName)
     return started;
 }
 
-// Owned by no window: these come at start-up, before anything is shown,
-// and hold start-up until dismissed.
+// Owned by no window: at start-up they come before anything is shown, and
+// hold start-up until dismissed; after a switch to the buzzer they hold only
+// the thread of that install.
 static void ShowInstallError(const char *format, ...)
 {
     char text[MAX_PATH + 64];

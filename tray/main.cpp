@@ -3,11 +3,11 @@
 // with arguments it forwards them to that instance and ends.
 
 #include "app_state.h"
-#include "click_hook.h"
 #include "command_line.h"
 #include "control_window.h"
 #include "driver_install.h"
 #include "error_log.h"
+#include "hook_watchdog.h"
 #include "pitchkeeper_shared.h"
 #include "session_end.h"
 #include "settings.h"
@@ -52,13 +52,14 @@ static int RunResidentInstance(HINSTANCE instance)
         EnsureDriverRunning();
     }
 
-    AppState.MouseHook = SetWindowsHookExA(WH_MOUSE_LL, ClickBeepHook, GetModuleHandleA(NULL), 0);
+    AppState.MouseHook = InstallClickHook();
     if (AppState.MouseHook == NULL) {
         AppendErrorLine("HHOOK ERROR CODE = %d\n", (int)GetLastError());
         // the icon would otherwise stay behind until the mouse passes over it
         RemoveTrayIcon();
         return 0;
     }
+    StartHookWatchdog();
     return RunMessageLoop();
 }
 

@@ -2,6 +2,7 @@
 
 #include "app_state.h"
 #include "control_window.h"
+#include "driver_install.h"
 #include "pitchkeeper_shared.h"
 #include "resource.h"
 #include "settings.h"
@@ -17,6 +18,7 @@ static void SetFrequencyFromCommand(int frequency);
 static void SetDurationFromCommand(int durationMs);
 static void ApplySettings(HWND window);
 static void ShowControlCenter();
+static void SwitchToBuzzer();
 static void HideControlWindow(HWND window);
 static void StopPitchkeeper();
 
@@ -156,7 +158,7 @@ static LRESULT HandleCommand(HWND window, UINT message, WPARAM wParam, LPARAM lP
         ShowControlCenter();
         break;
     case CMD_SWITCH_TO_BUZZER:
-        SetOutputDevice(0);
+        SwitchToBuzzer();
         break;
     case CMD_SWITCH_TO_SPEAKER:
         SetOutputDevice(1);
@@ -230,9 +232,20 @@ static void ApplySettings(HWND window)
     if (IsDlgButtonChecked(window, IDC_BEEP_FROM_SPEAKER) == BST_CHECKED) {
         SetOutputDevice(1);
     } else if (IsDlgButtonChecked(window, IDC_BEEP_FROM_BUZZER) == BST_CHECKED) {
-        SetOutputDevice(0);
+        SwitchToBuzzer();
     }
     ApplyCheckBox(window, IDC_BEEP_ON, SetBeepEnabled);
+}
+
+// Start-up installs and starts the driver only for a stored buzzer; a switch
+// to it while running gets the same, without holding this thread.
+static void SwitchToBuzzer()
+{
+    BYTE before = AppState.ActiveOutput;
+    SetOutputDevice(0);
+    if (before == 0 && AppState.ActiveOutput == 1) {
+        EnsureDriverRunningInBackground();
+    }
 }
 
 // Unapplied clicks on the check boxes and radio buttons are discarded. A

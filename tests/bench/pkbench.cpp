@@ -2,6 +2,7 @@
 // resource levels of the real Pitchkeeper_x64.exe, measured from beside it
 // in the Wine bench.
 //   pkbench [--presses N] [--touches N] [--rate PER_SECOND] [--storm N]
+//   pkbench --soak MINUTES [--rate PER_SECOND]
 // Touches (as many as presses unless told) go to the bench's virtual touch
 // screen; where none can be added, only the press figures are taken.
 // Prints Markdown tables. Exit code 0 when every run took place (the
@@ -25,6 +26,7 @@ struct Options {
     bool touchScreen = false;
     double rate = 20;
     int storm = 10000;
+    int soakMinutes = 0;
 };
 
 struct Mode {
@@ -49,12 +51,6 @@ bool IsBuzzer(const Mode &mode)
 {
     return mode.resident && strcmp(mode.outputDevice, "0") == 0;
 }
-
-struct Injection {
-    std::vector<Ticks> presses;
-    std::vector<double> sendInputMs;
-    Ticks end = 0;
-};
 
 struct HookFigures {
     Summary sendInput = {};
@@ -101,30 +97,6 @@ struct ModeFigures {
     ProcessCounters before = {};
     ProcessCounters after = {};
 };
-
-// Presses (left down, then up) at the given rate; 0 means as fast as
-// SendInput returns. The trigger is set at a tenth of the way.
-Injection InjectPresses(int count, double rate, HANDLE trigger)
-{
-    Ticks period = PeriodOf(rate);
-    Injection injection;
-    injection.presses.reserve(count);
-    injection.sendInputMs.reserve(count);
-    Ticks start = Now();
-    for (int i = 0; i < count; i++) {
-        SleepUntil(start + period * i);
-        if (trigger != NULL && i == count / 10) {
-            SetEvent(trigger);
-        }
-        Ticks injected = Now();
-        InjectMouseButton(MOUSEEVENTF_LEFTDOWN);
-        injection.sendInputMs.push_back(TicksToMs(Now() - injected));
-        injection.presses.push_back(injected);
-        InjectMouseButton(MOUSEEVENTF_LEFTUP);
-    }
-    injection.end = Now();
-    return injection;
-}
 
 // The first span of each hook that entered between a press and the next.
 std::vector<const HookSpan *> SpansPerPress(const std::vector<Ticks> &presses,
@@ -418,20 +390,46 @@ bool ParseOptions(int argc, char **argv, Options &options)
             options.rate = atof(argv[i + 1]);
         } else if (strcmp(argv[i], "--storm") == 0) {
             options.storm = atoi(argv[i + 1]);
+        } else if (strcmp(argv[i], "--soak") == 0) {
+            options.soakMinutes = atoi(argv[i + 1]);
         } else {
             return false;
         }
     }
     options.touches = options.touches < 0 ? options.presses : options.touches;
-    return argc % 2 == 1 && options.presses > 0 && options.rate > 0 && options.storm >= 0;
+    return argc % 2 == 1 && options.presses > 0 && options.rate > 0 && options.storm >= 0 &&
+           options.soakMinutes >= 0;
 }
+}
+
+Injection InjectPresses(int count, double rate, HANDLE trigger)
+{
+    Ticks period = PeriodOf(rate);
+    Injection injection;
+    injection.presses.reserve(count);
+    injection.sendInputMs.reserve(count);
+    Ticks start = Now();
+    for (int i = 0; i < count; i++) {
+        SleepUntil(start + period * i);
+        if (trigger != NULL && i == count / 10) {
+            SetEvent(trigger);
+        }
+        Ticks injected = Now();
+        InjectMouseButton(MOUSEEVENTF_LEFTDOWN);
+        injection.sendInputMs.push_back(TicksToMs(Now() - injected));
+        injection.presses.push_back(injected);
+        InjectMouseButton(MOUSEEVENTF_LEFTUP);
+    }
+    injection.end = Now();
+    return injection;
 }
 
 int main(int argc, char **argv)
 {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        fprintf(stderr, "usage: pkbench [--presses N] [--touches N] [--rate PER_SECOND] [--storm N]\n");
+        fprintf(stderr, "usage: pkbench [--presses N] [--touches N] [--rate PER_SECOND] [--storm N]\n"
+                        "       pkbench --soak MINUTES [--rate PER_SECOND]\n");
         return 2;
     }
     StartDebugCapture();
@@ -439,6 +437,9 @@ int main(int argc, char **argv)
     bool standIn = StartDeviceStandIn();
     if (!standIn) {
         printf("note: the device stand-in could not be set up; buzzer opens are not seen\n");
+    }
+    if (options.soakMinutes > 0) {
+        return RunSoak(options.soakMinutes, options.rate) && standIn ? 0 : 1;
     }
     // added once, before the first start of the program, which finds the
     // devices already there when it starts

@@ -37,6 +37,23 @@ bool StartDeviceStandIn();
 std::vector<Ticks> DeviceOpens();
 void ClearDeviceOpens();
 
+// --- presses (pkbench.cpp) ---
+struct Injection {
+    std::vector<Ticks> presses;
+    std::vector<double> sendInputMs;
+    Ticks end = 0;
+};
+// Presses (left down, then up) at the given rate; 0 means as fast as
+// SendInput returns. The trigger, if any, is set at a tenth of the way.
+Injection InjectPresses(int count, double rate, HANDLE trigger);
+
+// --- the long run (pkbench_soak.cpp) ---
+// Presses for the given minutes on one resident, its output switched
+// between speaker and buzzer every few minutes, with quiet spells; prints
+// presses made against tone requests seen and the resident's resources.
+// Returns false when the resident did not start or no request was seen.
+bool RunSoak(int minutes, double rate);
+
 // --- figures (pkbench_measure.cpp) ---
 struct Summary {
     size_t count;

@@ -268,3 +268,42 @@ TEST_F(DriverInstallTest, SpeakerStartUpInstallsAndStartsNothing)
     EXPECT_EQ(CountDebugLines("Start service successfully"), 0);
     EXPECT_EQ(CountDebugLines("ToneUI, Start failed"), 0);
 }
+
+// A switch while running gets what start-up gives a stored buzzer, and the
+// resident goes on answering while the install works.
+TEST_F(DriverInstallTest, SwitchToTheBuzzerInstallsAndStartsAStoppedDriverOnce)
+{
+    StartResidentWithOutput("1");
+    EXPECT_EQ(RunTray("-buzzer"), 0);
+    ASSERT_TRUE(WaitForDebugLine("Start service successfully", 15000));
+    ServiceConfig config;
+    DWORD state = 0;
+    ASSERT_TRUE(ReadServiceConfig(config, state));
+    EXPECT_EQ(state, (DWORD)SERVICE_RUNNING);
+
+    // running already: switching away and back installs nothing again
+    EXPECT_EQ(RunTray("-speaker"), 0);
+    EXPECT_EQ(RunTray("-buzzer"), 0);
+    EXPECT_FALSE(WaitForDebugLine("ToneUI, Start failed", 3000));
+    EXPECT_EQ(CountDebugLines("Start service successfully"), 1);
+}
+
+TEST_F(DriverInstallTest, SwitchToTheBuzzerShowsInstallErrorsWithoutHoldingTheResident)
+{
+    ReplaceInf("");
+    StartResidentWithOutput("1");
+    EXPECT_EQ(RunTray("-buzzer"), 0) << "the command returned while the install went on";
+    HWND box = WaitForMessageBox("Error");
+    ASSERT_NE(box, (HWND)NULL);
+    EXPECT_EQ(MessageBoxText(box), "Cannot find driver .inf: C:\\DALQ\\Pitchkeeper\\VELMORABEEP.inf");
+    EXPECT_EQ(GetWindow(box, GW_OWNER), (HWND)NULL);
+
+    // the box holds only its own thread; a switch meanwhile starts no second install
+    EXPECT_EQ(RunTray("-f 440"), 0);
+    EXPECT_EQ(SettingValue(PK_VALUE_FREQUENCY), "440");
+    EXPECT_EQ(RunTray("-speaker"), 0);
+    EXPECT_EQ(RunTray("-buzzer"), 0);
+    DismissMessageBox(box);
+    ExpectStartFailure("Cannot open Service: 1060");
+    EXPECT_EQ(WaitForMessageBox("Error", 2000), (HWND)NULL);
+}

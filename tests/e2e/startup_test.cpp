@@ -99,6 +99,57 @@ TEST_F(StartupTest, BuzzerPressesWithoutDriverAreSilentAndHarmless)
     EXPECT_NE(FindWindowA(NULL, PK_WINDOW_TITLE), (HWND)NULL);
 }
 
+// A hook of the test's own, set after the resident's, so that the system
+// calls it first: it keeps left-button presses from the hooks behind it.
+static LRESULT CALLBACK KeepLeftPresses(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HC_ACTION && wParam == WM_LBUTTONDOWN) {
+        return 1;
+    }
+    return CallNextHookEx(NULL, code, wParam, lParam);
+}
+
+static DWORD WINAPI ServeKeepingHook(void *ready)
+{
+    HHOOK hook = SetWindowsHookExA(WH_MOUSE_LL, KeepLeftPresses, GetModuleHandleA(NULL), 0);
+    MSG message;
+    PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE);   // a queue for the quit message
+    SetEvent((HANDLE)ready);
+    while (GetMessageA(&message, NULL, 0, 0)) {
+    }
+    UnhookWindowsHookEx(hook);
+    return 0;
+}
+
+// The resident's watchdog replaces a hook that went quiet, and the new hook
+// is the newest, so it comes before the test's; a hook in use stays put.
+TEST_F(StartupTest, HookQuietForTenSecondsIsSetAnewAndSoundsEachPressOnce)
+{
+    WriteAllSettings("440", "25000", "1", "1", "0");
+    StartResident();
+    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, NULL);
+    DWORD threadId = 0;
+    HANDLE keeper = CreateThread(NULL, 0, ServeKeepingHook, ready, 0, &threadId);
+    ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+    for (int move = 0; move < 8; move++) {
+        InjectMouseButton(MOUSEEVENTF_MOVE);
+        Sleep(500);
+    }
+    InjectLeftClick();
+    EXPECT_FALSE(WaitForDebugLine("Beep", 1000)) << "behind the test's hook";
+
+    Sleep(10000);
+    InjectLeftClick();
+    EXPECT_TRUE(WaitForDebugLine("Beep", 3000)) << "in front of it now";
+    Sleep(300);   // room for a second worker
+    EXPECT_EQ(CountDebugLines("Beep"), 1);
+
+    PostThreadMessageA(threadId, WM_QUIT, 0, 0);
+    WaitForSingleObject(keeper, 10000);
+    CloseHandle(keeper);
+    CloseHandle(ready);
+}
+
 // A desktop may refuse a program hook control: the program cannot watch
 // presses then, logs why and ends.
 TEST_F(StartupTest, FailedMouseHookIsLoggedAndEndsTheProgram)
