@@ -7,6 +7,7 @@
 #include <shellapi.h>
 
 #include "digitizer.h"
+#include "tone_worker.h"
 
 struct HidParsing;
 
@@ -31,6 +32,8 @@ struct TrayAppState {
     UINT TaskbarCreatedMessage;   // the shell's restart announcement; 0 until registered
     HMENU TrayMenu;            // the tray menu built last
     BYTE ShowStepRunning;      // a show step is under way; see ShowControlWindow
+
+    ToneCounters Tones;        // see tone_worker.cpp
 
     // touch screens and pens, see touch_input.cpp
     const HidParsing *Hid;     // NULL when hid.dll could not be loaded

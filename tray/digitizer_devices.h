@@ -4,12 +4,11 @@
 
 #include "digitizer.h"
 
-// Takes note of the digitizers present now.
-void TrackPresentDigitizers();
-// The device's entry, made when it is a touch screen or pen and there is
-// room; NULL otherwise.
-DigitizerDevice *TrackDigitizer(HANDLE handle);
-// Drops the entry of a device that has gone; its handle is dead by now.
+// The device's entry. A touch screen or pen takes one when it first
+// reports, while one is free or idle; NULL for any other device or when
+// every entry is in use.
+DigitizerDevice *DigitizerForReport(HANDLE handle);
+// A device that has gone; its handle is dead by now.
 void ForgetDigitizer(HANDLE handle);
 // Reads the layout once the system hands out the device's preparsed data,
 // which it may not do yet right after the device arrived.

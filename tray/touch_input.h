@@ -5,11 +5,8 @@
 
 #include <windows.h>
 
-// Loads the HID parsing library, registers the window for digitizer input
-// and takes note of the digitizers already present.
+// Loads the HID parsing library and registers the window for digitizer
+// input.
 void ListenForDigitizers(HWND window);
 void HandleRawInput(HRAWINPUT input);
 void HandleInputDeviceChange(WPARAM change, HANDLE device);
-// True for a press the system made from a contact of a touch screen or pen
-// while a device of that kind is decoded: that contact has sounded already.
-bool IsPressFromDecodedDigitizer(ULONG_PTR extraInfo);

@@ -3,6 +3,7 @@
 #include "app_state.h"
 #include "click_hook.h"
 #include "hook_watchdog.h"
+#include "tone_worker.h"
 #include "system_call_log.h"
 #include "testkit.h"
 
@@ -59,22 +60,63 @@ TEST_F(ClickHookTest, NoWorkerWhileBeepingIsOff)
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN), 0);
 }
 
-// A contact of a decoded touch screen or pen has sounded when the finger
-// landed; the press the system makes from it at lift must not sound again.
-TEST_F(ClickHookTest, PressesMadeFromAContactOfADecodedKindStartNoWorker)
+// The press the system makes from a touch or pen contact sounds only when
+// no contact that sounded accounts for it: one down, or lifted just now.
+TEST_F(ClickHookTest, PressesMadeFromAContactSoundUnlessASoundedContactAccountsForThem)
 {
-    DigitizerDevice &touchScreen = AppState.Digitizers[MaxDigitizers - 1];
-    touchScreen.Handle = (HANDLE)0x1234;
-    touchScreen.Type = DigitizerTypeTouchScreen;
-    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF515780), 1) << "none decoded yet";
-    touchScreen.Decoded = 1;
-    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF5157FF), 1) << "touch";
-    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF515700), 2) << "a pen: none decoded";
-    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF525780), 3) << "no signature";
-    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0), 4) << "a mouse";
-    touchScreen.Type = DigitizerTypePen;
-    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF51577F), 4) << "pen";
-    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, 0xFF515780), 5) << "touch: none decoded";
+    struct Case {
+        const char *name;
+        ULONG_PTR extraInfo;
+        BYTE type;
+        BYTE touchSounded;
+        BYTE contactDown;
+        DWORD msSinceLift;
+        int tones;
+    };
+    const Case cases[] = {
+        {"finger down", 0xFF515780, DigitizerTypeTouchScreen, 1, 1, 0, 0},
+        {"finger lifted just now", 0xFF5157FF, DigitizerTypeTouchScreen, 1, 0, 50, 0},
+        {"finger lifted long ago", 0xFF515780, DigitizerTypeTouchScreen, 1, 0, 2000, 1},
+        {"a touch that did not sound", 0xFF515780, DigitizerTypeTouchScreen, 0, 1, 0, 1},
+        {"a pen's press, a finger down", 0xFF515700, DigitizerTypeTouchScreen, 1, 1, 0, 1},
+        {"pen down", 0xFF51577F, DigitizerTypePen, 1, 1, 0, 0},
+        {"a finger's press, the pen down", 0xFF515780, DigitizerTypePen, 1, 1, 0, 1},
+        {"no signature", 0xFF525780, DigitizerTypeTouchScreen, 1, 1, 0, 1},
+        {"a mouse", 0, DigitizerTypeTouchScreen, 1, 1, 0, 1},
+    };
+    for (const Case &test : cases) {
+        ResetAppState();
+        DigitizerDevice &device = AppState.Digitizers[MaxDigitizers - 1];
+        device.Handle = (HANDLE)0x1234;
+        device.Type = test.type;
+        device.Counts.Reports = 1;
+        device.TouchSounded = test.touchSounded;
+        device.LastReportTick = device.LiftTick = GetTickCount() - test.msSinceLift;
+        device.Down.Count = test.contactDown;
+        device.Down.SeenTicks[0] = GetTickCount();
+        ClearCapturedDebugLines();
+        EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN, test.extraInfo), test.tones) << test.name;
+        EXPECT_EQ(device.Counts.PassedOver, 1 - test.tones) << test.name;
+    }
+}
+
+// A storm of presses gets no more workers than the cap; once they end,
+// the next press sounds.
+TEST_F(ClickHookTest, BurstOfPressesStartsNoMoreWorkersThanTheCap)
+{
+    HoldTones(true);
+    MSLLHOOKSTRUCT event = {};
+    for (int press = 0; press < 200; ++press) {
+        ClickBeepHook(HC_ACTION, WM_LBUTTONDOWN, (LPARAM)&event);
+    }
+    EXPECT_EQ(AppState.Tones.Started, MaxToneWorkers);
+    EXPECT_EQ(AppState.Tones.Dropped, 200 - MaxToneWorkers);
+    HoldTones(false);
+    Sleep(300);
+    EXPECT_EQ(SystemCalls("Beep").size(), (size_t)MaxToneWorkers);
+    ClearCapturedDebugLines();
+    EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN), 1);
+    EXPECT_EQ(AppState.Tones.Presses, 201);
 }
 
 TEST_F(ClickHookTest, BuzzerWithoutDriverIsSilent)
@@ -91,7 +133,7 @@ TEST_F(ClickHookTest, BuzzerRequestIsEightZeroBytesAndTheHandleIsClosedAfterIt)
 {
     AppState.ActiveOutput = 1;
     StandInForDevices(true);
-    BeepWorker(NULL);
+    SoundTone();
     StandInForDevices(false);
     std::vector<std::string> expected = OpenOfTheDevice;
     expected.push_back("DeviceIoControl device 0x10000 in 0000000000000000 8 out NULL 0 "

@@ -21,6 +21,8 @@ static std::mutex LogLock;
 static std::vector<std::string> Log;
 static std::atomic<bool> DevicesStandIn(false);
 static std::atomic<HANDLE> StandInDevice(NULL);
+// set while tones are let through; see HoldTones
+static HANDLE TonesReleased = CreateEventA(NULL, TRUE, TRUE, NULL);
 
 static void Record(const char *format, ...)
 {
@@ -75,6 +77,7 @@ static const char *IconName(HICON icon)
 static decltype(&Beep) SystemBeep;
 static BOOL WINAPI RecordBeep(DWORD frequency, DWORD durationMs)
 {
+    WaitForSingleObject(TonesReleased, INFINITE);
     Record("Beep %lu %lu", frequency, durationMs);
     return SystemBeep(frequency, durationMs);
 }
@@ -193,4 +196,9 @@ void ClearSystemCalls()
 void StandInForDevices(bool on)
 {
     DevicesStandIn = on;
+}
+
+void HoldTones(bool on)
+{
+    on ? ResetEvent(TonesReleased) : SetEvent(TonesReleased);
 }

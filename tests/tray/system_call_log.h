@@ -18,3 +18,7 @@ void ClearSystemCalls();
 // ("\\.\...") gives a stand-in handle, named "device" in the lines, so that
 // the request sent on it and the closing of it can be seen.
 void StandInForDevices(bool on);
+
+// While on, every Beep waits before it is recorded, as a long tone keeps
+// its worker alive.
+void HoldTones(bool on);

@@ -1,6 +1,6 @@
 #include "window_fixture.h"
 
-#include "click_hook.h"
+#include "tone_worker.h"
 #include "control_window.h"
 #include "pitchkeeper_shared.h"
 #include "settings.h"
@@ -66,7 +66,7 @@ std::string ControlWindowTest::SpeakerTone()
     BYTE output = AppState.ActiveOutput;
     AppState.ActiveOutput = 0;
     ClearSystemCalls();
-    BeepWorker(NULL);
+    SoundTone();
     AppState.ActiveOutput = output;
     std::vector<std::string> calls = SystemCalls();
     return calls.size() == 1 ? calls[0] : "not one call";

@@ -12,6 +12,8 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef DWORD* LPDWORD;
 typedef int32_t LONG;
+typedef int64_t LONGLONG;
+typedef unsigned short USHORT;
 typedef unsigned int UINT;
 typedef int BOOL;
 typedef BOOL* LPBOOL;
