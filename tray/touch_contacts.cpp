@@ -177,7 +177,6 @@ void ReadContacts(DigitizerDevice &device, const ContactReading *contacts, ULONG
                   LONGLONG arrivalTicks)
 {
     DWORD now = GetTickCount();
-    device.Counts.Reports++;
     if (device.FrameContactsLeft > 0 && now - device.LastReportTick > StaleContactMs) {
         EndFrame(device, now, arrivalTicks);   // its rest never came
     }

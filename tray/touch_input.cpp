@@ -123,7 +123,11 @@ static void ReadRawInput(const RAWINPUT *raw, UINT copied, LONGLONG arrivalTicks
         return;
     }
     DigitizerDevice *device = DigitizerForReport(raw->header.hDevice);
-    if (device == NULL || !HasReadableLayout(*device) ||
+    if (device == NULL) {
+        return;
+    }
+    device->Counts.Reports++;   // also those it cannot read, so that the status shows them
+    if (!HasReadableLayout(*device) ||
         raw->data.hid.dwSizeHid != device->ReportLength) {
         return;
     }

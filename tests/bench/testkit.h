@@ -81,11 +81,17 @@ bool SendDigitizerReport(DigitizerKind kind, const std::vector<BYTE> &report);
 struct TouchContact {
     BYTE Id;
     bool Tip;
+    bool Palm = false;   // confidence off
 };
 // The touch screen's report: the contacts fill its two finger slots in
 // order (missing slots zero), contactCount goes to the count field.
 std::vector<BYTE> TouchReport(const std::vector<TouchContact> &contacts, BYTE contactCount);
-std::vector<BYTE> PenReport(bool tip);
+// The serial screen's report: one contact, no count.
+std::vector<BYTE> SerialReport(TouchContact contact);
+// The single-touch screen's report: the tip alone.
+std::vector<BYTE> SingleTouchReport(bool tip);
+enum PenState { PenOutOfRange, PenHovering, PenTip, PenEraser, PenTipWithBarrel };
+std::vector<BYTE> PenReport(PenState state);
 
 // --- registry (HKCU\Software\VELMORA\VELMORABeep) ---
 void DeleteSettingsKey();

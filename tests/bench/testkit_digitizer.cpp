@@ -13,6 +13,7 @@ static const wchar_t DigitizerInf[] = L"C:\\pk-bench\\PkDigitizer.inf";
 
 // the open HID device handle of each kind while it is present
 static HANDLE DigitizerHandles[DigitizerKindCount] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE,
+                                                      INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE,
                                                       INVALID_HANDLE_VALUE};
 
 static std::wstring InstanceId(DigitizerKind kind)
@@ -107,27 +108,48 @@ bool SendDigitizerReport(DigitizerKind kind, const std::vector<BYTE> &report)
                            (DWORD)report.size(), NULL, 0, &returned, NULL);
 }
 
-// Touch screen report: [0] id 1; per finger (at 1 and 7): tip switch bit 0
-// and in-range bit 1, contact identifier, X and Y (16 bits each, little
-// endian); [13] contact count.
+// One finger: tip switch bit 0, in-range bit 1, confidence bit 2, contact
+// identifier, X and Y (16 bits each, little endian) mid-screen.
+static void PutFinger(BYTE *finger, const TouchContact &contact)
+{
+    finger[0] = (contact.Tip ? 1 : 0) | 2 | (contact.Palm ? 0 : 4);
+    finger[1] = contact.Id;
+    finger[2] = finger[4] = 0x00;
+    finger[3] = finger[5] = 0x40;
+}
+
+// Touch screen report: [0] id 1; fingers at 1 and 7; [13] contact count.
 std::vector<BYTE> TouchReport(const std::vector<TouchContact> &contacts, BYTE contactCount)
 {
     std::vector<BYTE> report(DigitizerReportLengths[TouchDigitizer], 0);
     report[0] = TouchDigitizer + 1;
     for (size_t slot = 0; slot < contacts.size() && slot < 2; slot++) {
-        BYTE *finger = &report[1 + 6 * slot];
-        finger[0] = (contacts[slot].Tip ? 1 : 0) | 2;
-        finger[1] = contacts[slot].Id;
-        finger[2] = finger[4] = 0x00;   // X and Y mid-screen
-        finger[3] = finger[5] = 0x40;
+        PutFinger(&report[1 + 6 * slot], contacts[slot]);
     }
     report[13] = contactCount;
     return report;
 }
 
-// Pen report: [0] id 2; [1] tip switch bit 0, in-range bit 1, barrel bit 2;
-// [2..5] X and Y.
-std::vector<BYTE> PenReport(bool tip)
+// Serial screen report: [0] id 4, one finger at 1.
+std::vector<BYTE> SerialReport(TouchContact contact)
 {
-    return std::vector<BYTE>{PenDigitizer + 1, (BYTE)((tip ? 1 : 0) | 2), 0x00, 0x40, 0x00, 0x40};
+    std::vector<BYTE> report(DigitizerReportLengths[SerialTouchDigitizer], 0);
+    report[0] = SerialTouchDigitizer + 1;
+    PutFinger(&report[1], contact);
+    return report;
+}
+
+// Single-touch report: [0] id 5; [1] tip switch bit 0, in-range bit 1;
+// [2..5] X and Y.
+std::vector<BYTE> SingleTouchReport(bool tip)
+{
+    return std::vector<BYTE>{SingleTouchDigitizer + 1, (BYTE)((tip ? 1 : 0) | 2), 0x00, 0x40, 0x00, 0x40};
+}
+
+// Pen report: [0] id 2; [1] tip switch bit 0, in-range bit 1, barrel bit 2,
+// invert bit 3, eraser bit 4; [2..5] X and Y.
+std::vector<BYTE> PenReport(PenState state)
+{
+    static const BYTE Bits[] = {0x00, 0x02, 0x03, 0x1A, 0x07};
+    return std::vector<BYTE>{PenDigitizer + 1, Bits[state], 0x00, 0x40, 0x00, 0x40};
 }
