@@ -14,7 +14,7 @@
 // The import table slots of the recorded functions: a call to a system
 // function declared for import jumps through the slot of that name.
 extern "C" void *__imp_Beep, *__imp_DefineDosDeviceA, *__imp_CreateFileA, *__imp_DeviceIoControl,
-    *__imp_CloseHandle, *__imp_Shell_NotifyIconA, *__imp_MessageBoxA;
+    *__imp_CloseHandle, *__imp_Shell_NotifyIconA, *__imp_MessageBoxA, *__imp_GetRawInputDeviceInfoA;
 
 // click workers record from threads of their own
 static std::mutex LogLock;
@@ -148,6 +148,26 @@ static int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT
     return SystemMessageBox(owner, text, caption, type);
 }
 
+static decltype(&GetRawInputDeviceInfoA) SystemGetRawInputDeviceInfo;
+static UINT WINAPI StandInRawInputDeviceInfo(HANDLE device, UINT command, LPVOID data, PUINT size)
+{
+    UINT_PTR number = (UINT_PTR)device - (UINT_PTR)StandInTouchScreen(0);
+    if (number >= 0x100) {
+        return SystemGetRawInputDeviceInfo(device, command, data, size);
+    }
+    if (command == RIDI_DEVICENAME) {
+        return (UINT)snprintf((char *)data, *size, "\\\\?\\HID#StandIn#%u", (unsigned)number);
+    }
+    if (command != RIDI_DEVICEINFO) {
+        return (UINT)-1;   // no layout to hand out
+    }
+    RID_DEVICE_INFO *info = (RID_DEVICE_INFO *)data;
+    info->dwType = RIM_TYPEHID;
+    info->hid.usUsagePage = 0x0D;
+    info->hid.usUsage = 0x04;
+    return sizeof(*info);
+}
+
 template <typename Function>
 static void Redirect(void *&slot, Function recorder, Function &system)
 {
@@ -168,6 +188,7 @@ __attribute__((constructor)) static void RedirectRecordedCalls()
     Redirect(__imp_CloseHandle, RecordCloseHandle, SystemCloseHandle);
     Redirect(__imp_Shell_NotifyIconA, RecordNotifyIcon, SystemNotifyIcon);
     Redirect(__imp_MessageBoxA, RecordMessageBox, SystemMessageBox);
+    Redirect(__imp_GetRawInputDeviceInfoA, StandInRawInputDeviceInfo, SystemGetRawInputDeviceInfo);
 }
 
 std::vector<std::string> SystemCalls()
@@ -201,4 +222,9 @@ void StandInForDevices(bool on)
 void HoldTones(bool on)
 {
     on ? ResetEvent(TonesReleased) : SetEvent(TonesReleased);
+}
+
+HANDLE StandInTouchScreen(unsigned number)
+{
+    return (HANDLE)(UINT_PTR)(0x7E0000 + number);
 }

@@ -5,6 +5,8 @@
 // recorders, which note the call as one line and then call the system.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -22,3 +24,7 @@ void StandInForDevices(bool on);
 // While on, every Beep waits before it is recorded, as a long tone keeps
 // its worker alive.
 void HoldTones(bool on);
+
+// A raw-input handle the system's device queries answer for as a touch
+// screen named "\\?\HID#StandIn#<number>" (number below 256).
+HANDLE StandInTouchScreen(unsigned number);
