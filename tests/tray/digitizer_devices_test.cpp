@@ -28,7 +28,7 @@ TEST_F(DigitizerTableTest, AFullTableOfBusyDevicesRefusesANewOneUntilOneIsIdle)
     EXPECT_EQ(DigitizerForReport(StandInTouchScreen(100)), nullptr) << "every entry in use";
     AppState.Digitizers[3].LastReportTick = GetTickCount() - 60000;
     DigitizerDevice *taken = DigitizerForReport(StandInTouchScreen(100));
-    EXPECT_EQ(taken, &AppState.Digitizers[3]) << "the idle one gives way";
+    ASSERT_EQ(taken, &AppState.Digitizers[3]) << "the idle one gives way";
     EXPECT_STREQ(taken->Name, "\\\\?\\HID#StandIn#100");
     EXPECT_EQ(taken->Counts.Reports, 0);
 }
@@ -41,9 +41,9 @@ TEST_F(DigitizerTableTest, ADeviceThatComesBackKeepsItsCountsAndAGoneOnesEntryIs
     EXPECT_STREQ(AppState.Digitizers[5].Name, "\\\\?\\HID#StandIn#5") << "kept for the status report";
     // a device comes back under a new handle but the same name: its own entry
     DigitizerDevice *back = DigitizerForReport(StandInTouchScreen(5));
-    EXPECT_EQ(back, &AppState.Digitizers[5]);
+    ASSERT_EQ(back, &AppState.Digitizers[5]);
     EXPECT_EQ(back->Counts.Reports, 1);
     DigitizerDevice *other = DigitizerForReport(StandInTouchScreen(200));
-    EXPECT_EQ(other, &AppState.Digitizers[6]);
+    ASSERT_EQ(other, &AppState.Digitizers[6]);
     EXPECT_EQ(other->Counts.Reports, 0);
 }
