@@ -140,22 +140,27 @@ static void ReadRawInput(const RAWINPUT *raw, UINT copied, LONGLONG arrivalTicks
     }
 }
 
+// Read at once into the stack buffer, which holds any ordinary report; only
+// a larger input costs a second call for its size.
 void HandleRawInput(HRAWINPUT input)
 {
     LONGLONG arrivalTicks = ToneArrivalNow();
-    UINT size = 0;
+    alignas(RAWINPUT) BYTE stackBuffer[RawInputBufferSize];
+    UINT size = sizeof(stackBuffer);
+    UINT copied = GetRawInputData(input, RID_INPUT, stackBuffer, &size, sizeof(RAWINPUTHEADER));
+    if (copied != (UINT)-1 || GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        ReadRawInput((const RAWINPUT *)stackBuffer, copied, arrivalTicks);
+        return;
+    }
+    size = 0;
     if (GetRawInputData(input, RID_INPUT, NULL, &size, sizeof(RAWINPUTHEADER)) != 0 ||
         size > MaxRawInputSize) {
         return;
     }
-    alignas(RAWINPUT) BYTE stackBuffer[RawInputBufferSize];
-    BYTE *buffer = size <= sizeof(stackBuffer) ? stackBuffer : (BYTE *)malloc(size);
-    if (buffer == NULL) {
-        return;
-    }
-    UINT copied = GetRawInputData(input, RID_INPUT, buffer, &size, sizeof(RAWINPUTHEADER));
-    ReadRawInput((const RAWINPUT *)buffer, copied, arrivalTicks);
-    if (buffer != stackBuffer) {
+    BYTE *buffer = (BYTE *)malloc(size);
+    if (buffer != NULL) {
+        copied = GetRawInputData(input, RID_INPUT, buffer, &size, sizeof(RAWINPUTHEADER));
+        ReadRawInput((const RAWINPUT *)buffer, copied, arrivalTicks);
         free(buffer);
     }
 }
