@@ -45,7 +45,7 @@ static int RunResidentInstance(HINSTANCE instance)
 
     LoadSettings();
     CreateMainWindow();
-    ListenForInstallerStop(AppState.MainWindow);
+    ListenForInstallerStop();
     RegisterForRestartAfterUpdate();
     ListenForDigitizers(AppState.MainWindow);
     if (AppState.ActiveOutput == 1) {

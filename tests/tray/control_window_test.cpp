@@ -254,7 +254,8 @@ TEST_F(ControlWindowTest, MenuResourceHoldsThePopupWithItsThreeItems)
     DestroyMenu(resource);
 }
 
-// error.txt is written to the current folder, here a folder of its own
+// error.txt goes to the install folder whatever the current folder is,
+// here a folder of its own
 static void EnterEmptyLogFolder()
 {
     char folder[MAX_PATH] = {};
@@ -262,7 +263,7 @@ static void EnterEmptyLogFolder()
     strcat(folder, "pk-window-log");
     CreateDirectoryA(folder, NULL);
     ASSERT_TRUE(SetCurrentDirectoryA(folder));
-    DeleteFileA("error.txt");
+    DeleteFileA(PK_ERROR_LOG_PATH);
 }
 
 TEST_F(ControlWindowTest, FailedClassRegistrationIsLoggedAndCreatesNothing)
@@ -280,7 +281,7 @@ TEST_F(ControlWindowTest, FailedClassRegistrationIsLoggedAndCreatesNothing)
     CreateMainWindow();
     EXPECT_EQ(AppState.MainWindow, (HWND)NULL);
     EXPECT_EQ(AppState.TrayIconData.cbSize, 0u) << "no tray icon";
-    EXPECT_EQ(ReadTextFile("error.txt"), "RegisterClassEx ERROR CODE = 1410\r\n");
+    EXPECT_EQ(ReadTextFile(PK_ERROR_LOG_PATH), "RegisterClassEx ERROR CODE = 1410\r\n");
     SetCurrentDirectoryA(InstallFolder().c_str());
 }
 
@@ -305,7 +306,7 @@ TEST_F(ControlWindowTest, FailedWindowCreationIsLoggedAndAddsNoIcon)
     CreateMainWindow();
     UnhookWindowsHookEx(hook);
     EXPECT_EQ(AppState.MainWindow, (HWND)NULL);
-    EXPECT_EQ(ReadTextFile("error.txt"), "hWnd ERROR CODE = 1400\r\n");
+    EXPECT_EQ(ReadTextFile(PK_ERROR_LOG_PATH), "hWnd ERROR CODE = 1400\r\n");
     EXPECT_TRUE(SystemCalls("Shell_NotifyIconA").empty()) << "no tray icon";
     SetCurrentDirectoryA(InstallFolder().c_str());
 }
