@@ -5,6 +5,7 @@
 #include "pitchkeeper_shared.h"
 #include "resource.h"
 #include "settings.h"
+#include "stop_signal.h"
 #include "system_call_log.h"
 #include "window_proc.h"
 
@@ -309,4 +310,51 @@ TEST_F(ControlWindowTest, FailedWindowCreationIsLoggedAndAddsNoIcon)
     EXPECT_EQ(ReadTextFile(PK_ERROR_LOG_PATH), "hWnd ERROR CODE = 1400\r\n");
     EXPECT_TRUE(SystemCalls("Shell_NotifyIconA").empty()) << "no tray icon";
     SetCurrentDirectoryA(InstallFolder().c_str());
+}
+
+// This process's own debugger output, as OutputDebugStringA raises it
+static std::vector<std::string> OwnDebugLines;
+
+static LONG CALLBACK RecordOwnDebugLine(EXCEPTION_POINTERS *exception)
+{
+    if (exception->ExceptionRecord->ExceptionCode == DBG_PRINTEXCEPTION_C) {
+        OwnDebugLines.push_back((const char *)exception->ExceptionRecord->ExceptionInformation[1]);
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// The installer's stop reaches only a resident that watches the install
+// folder; one that cannot watch it says so, once.
+TEST_F(ControlWindowTest, AnUnwatchableInstallFolderIsSaidOnce)
+{
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+    ASSERT_TRUE(MoveFileA(PK_INSTALL_DIR, PK_INSTALL_DIR "-away"));
+    OwnDebugLines.clear();
+    void *handler = AddVectoredExceptionHandler(1, RecordOwnDebugLine);
+    ListenForInstallerStop();
+    RemoveVectoredExceptionHandler(handler);
+    ASSERT_TRUE(MoveFileA(PK_INSTALL_DIR "-away", PK_INSTALL_DIR));
+    ASSERT_EQ(OwnDebugLines.size(), 1u);
+    EXPECT_EQ(OwnDebugLines[0].find("Pitchkeeper: cannot watch " PK_INSTALL_DIR
+                                    " for the installer's stop file"),
+              0u);
+}
+
+// An uninstall already under way when the resident starts: its stop file
+// is there before the watch, and the window is asked to close at once.
+TEST_F(ControlWindowTest, AStopFileMadeBeforeTheWatchClosesTheWindow)
+{
+    CreateWindowFromStoredSettings();
+    HANDLE stopFile = CreateFileA(PK_STOP_FILE_PATH, GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                                  FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    ASSERT_NE(stopFile, INVALID_HANDLE_VALUE);
+    ListenForInstallerStop();
+    MSG message = {};
+    bool closeAsked = false;
+    for (int i = 0; i < 100 && !closeAsked; ++i) {
+        closeAsked = PeekMessageA(&message, Window(), WM_CLOSE, WM_CLOSE, PM_REMOVE);
+        Sleep(closeAsked ? 0 : 20);
+    }
+    CloseHandle(stopFile);
+    EXPECT_TRUE(closeAsked);
 }
