@@ -28,7 +28,16 @@
 #define IOCTL_VELMORABEEP_BEEP 0x00010000u
 
 // --- install folder and files ---
-#define PK_INSTALL_DIR "C:\\DALQ\\Pitchkeeper"
+#define PK_VENDOR_DIR "C:\\DALQ"
+#define PK_INSTALL_DIR PK_VENDOR_DIR "\\Pitchkeeper"
+// Owner Administrators; a protected DACL that inherits nothing from the
+// drive: SYSTEM and Administrators full control, Users read and execute,
+// passed on to subfolders and files. The installer creates both folders
+// with it, and the package's MsiLockPermissionsEx rows (build-msi) say it
+// again for Windows Installer.
+#define PK_INSTALL_DIR_SDDL "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+// start-up failures of the tray program, one line each
+#define PK_ERROR_LOG_PATH PK_INSTALL_DIR "\\error.txt"
 #define PK_INF_PATH PK_INSTALL_DIR "\\VELMORABEEP.inf"
 #define PK_TRAY_EXE_PATH PK_INSTALL_DIR "\\Pitchkeeper_x64.exe"
 
@@ -43,10 +52,12 @@
 #define PK_WINDOW_TITLE "Velmora Pitchkeeper"
 #define PK_WINDOW_CLASS "win32app"
 #define PK_INSTANCE_MUTEX "Tapsignal"
-// Set by the installer to end the resident instance of every session; only
-// SYSTEM and Administrators may create, own or set it.
-#define PK_STOP_EVENT "Global\\VelmoraPitchkeeperStop"
-#define PK_STOP_EVENT_SDDL "O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)"
+// Made by the installer in the install folder, where no standard user can
+// create a file, to end the resident instance of every session; it goes
+// when the installer closes it. Only SYSTEM and Administrators may open it.
+#define PK_STOP_FILE_NAME "Pitchkeeper.stop"
+#define PK_STOP_FILE_PATH PK_INSTALL_DIR "\\" PK_STOP_FILE_NAME
+#define PK_STOP_FILE_SDDL "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)"
 
 // --- presses the system makes from a touch or pen contact ---
 // the mouse event's extra information under this mask is the signature;

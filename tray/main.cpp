@@ -9,7 +9,6 @@
 #include "error_log.h"
 #include "hook_watchdog.h"
 #include "pitchkeeper_shared.h"
-#include "session_end.h"
 #include "settings.h"
 #include "stop_signal.h"
 #include "touch_input.h"
@@ -45,8 +44,7 @@ static int RunResidentInstance(HINSTANCE instance)
 
     LoadSettings();
     CreateMainWindow();
-    ListenForInstallerStop(AppState.MainWindow);
-    RegisterForRestartAfterUpdate();
+    ListenForInstallerStop();
     ListenForDigitizers(AppState.MainWindow);
     if (AppState.ActiveOutput == 1) {
         EnsureDriverRunning();

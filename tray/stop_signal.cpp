@@ -1,62 +1,33 @@
 #include "stop_signal.h"
 
+#include "app_state.h"
 #include "pitchkeeper_shared.h"
 
-#include <aclapi.h>
-#include <sddl.h>
+static void CALLBACK OnInstallFolderChange(void *change, BOOLEAN timedOut);
 
-static HANDLE OpenOrCreateStopEvent();
-static bool OwnedBySystemOrAdministrators(HANDLE object);
-static void CALLBACK PostCloseRequest(void *window, BOOLEAN timedOut);
-
-void ListenForInstallerStop(HWND window)
+void ListenForInstallerStop()
 {
-    // held, never closed, for the life of the process; the installer waits
-    // for the last handle to go as the sign that every instance has ended
-    HANDLE stopEvent = OpenOrCreateStopEvent();
-    if (stopEvent == NULL) {
+    // held, never closed, for the life of the process
+    HANDLE change = FindFirstChangeNotificationA(PK_INSTALL_DIR, FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+    if (change == INVALID_HANDLE_VALUE) {
+        OutputDebugStringA("Pitchkeeper: cannot watch " PK_INSTALL_DIR
+                           " for the installer's stop file; an uninstall or upgrade will not end "
+                           "this instance\n");
         return;
     }
     HANDLE wait = NULL;
-    RegisterWaitForSingleObject(&wait, stopEvent, PostCloseRequest, window, INFINITE,
-                                WT_EXECUTEONLYONCE);
+    RegisterWaitForSingleObject(&wait, change, OnInstallFolderChange, change, INFINITE,
+                                WT_EXECUTEDEFAULT);
+    // an installer already under way made it before the watch began
+    OnInstallFolderChange(change, FALSE);
 }
 
-// The resident of another session may have made it already. One made by
-// anybody else could be set by that account to end everybody's tone, or
-// kept set: it is not listened to.
-static HANDLE OpenOrCreateStopEvent()
+// On a pool thread: the ending itself happens on the main thread. The
+// watch is renewed before the look, so that no creation falls between.
+static void CALLBACK OnInstallFolderChange(void *change, BOOLEAN)
 {
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), NULL, FALSE};
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
-            PK_STOP_EVENT_SDDL, SDDL_REVISION_1, &attributes.lpSecurityDescriptor, NULL)) {
-        return NULL;
+    FindNextChangeNotification(change);
+    if (GetFileAttributesA(PK_STOP_FILE_PATH) != INVALID_FILE_ATTRIBUTES) {
+        PostMessageA(AppState.MainWindow, WM_CLOSE, 0, 0);
     }
-    HANDLE stopEvent = CreateEventA(&attributes, TRUE, FALSE, PK_STOP_EVENT);
-    LocalFree(attributes.lpSecurityDescriptor);
-    if (stopEvent != NULL && !OwnedBySystemOrAdministrators(stopEvent)) {
-        CloseHandle(stopEvent);
-        return NULL;
-    }
-    return stopEvent;
-}
-
-static bool OwnedBySystemOrAdministrators(HANDLE object)
-{
-    PSID owner = NULL;
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, NULL, NULL,
-                        NULL, &descriptor) != ERROR_SUCCESS) {
-        return false;
-    }
-    bool trusted = IsWellKnownSid(owner, WinLocalSystemSid) ||
-                   IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
-    LocalFree(descriptor);
-    return trusted;
-}
-
-// On a pool thread: the ending itself happens on the main thread.
-static void CALLBACK PostCloseRequest(void *window, BOOLEAN)
-{
-    PostMessageA((HWND)window, WM_CLOSE, 0, 0);
 }

@@ -4,7 +4,8 @@
 
 #include <windows.h>
 
-// Has the window receive WM_CLOSE, and so end as "Stop Pitchkeeper" does,
-// once the installer sets the stop event. Without such an event of the
-// right owner nothing is listened to.
-void ListenForInstallerStop(HWND window);
+// Has the main window receive WM_CLOSE, and so end as "Stop Pitchkeeper"
+// does, once the installer makes its stop file in the install folder, where
+// only SYSTEM and Administrators can create one. A folder that cannot be
+// watched is said once on the debugger output.
+void ListenForInstallerStop();

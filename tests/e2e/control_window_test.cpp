@@ -3,7 +3,6 @@
 #include "pitchkeeper_shared.h"
 #include "tray_fixture.h"
 
-#include <sddl.h>
 #include <string.h>
 
 #include <string>
@@ -227,37 +226,33 @@ TEST_F(ControlWindowE2ETest, EndSessionMessagesEndItAsStopDoes)
     }
 }
 
-static HANDLE OpenStopEvent()
+// What the installer makes to end the residents of every session.
+static HANDLE MakeFileInInstallFolder(const char *name)
 {
-    return OpenEventA(EVENT_MODIFY_STATE, FALSE, PK_STOP_EVENT);
+    return CreateFileA((InstallFolder() + "\\" + name).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                       FILE_FLAG_DELETE_ON_CLOSE, NULL);
 }
 
-// The installer's request, which reaches residents of every session.
-TEST_F(ControlWindowE2ETest, TheInstallersStopEventEndsItAsStopDoes)
+TEST_F(ControlWindowE2ETest, TheInstallersStopFileEndsItAsStopDoes)
 {
     StartResident();
-    HANDLE stopEvent = OpenStopEvent();
-    ASSERT_NE(stopEvent, (HANDLE)NULL) << "the resident listens to " PK_STOP_EVENT;
-    SetEvent(stopEvent);
-    CloseHandle(stopEvent);
+    HANDLE stopFile = MakeFileInInstallFolder(PK_STOP_FILE_NAME);
+    ASSERT_NE(stopFile, INVALID_HANDLE_VALUE);
     ExpectStoppedCleanly();
-    EXPECT_EQ(OpenStopEvent(), (HANDLE)NULL) << "the event goes with the last resident";
+    CloseHandle(stopFile);
 }
 
-// An event of that name made first by anybody but SYSTEM or Administrators
-// could end everybody's program at its maker's will: it is not listened to.
-TEST_F(ControlWindowE2ETest, AStopEventMadeByAnotherAccountIsIgnored)
+// An upgrade replaces files beside it, and the global name the stop signal
+// once had may be taken by anybody: none of that ends it.
+TEST_F(ControlWindowE2ETest, OtherFilesAndTheOldStopNameDoNotEndIt)
 {
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        "O:BUD:(A;;GA;;;WD)", SDDL_REVISION_1, &descriptor, NULL));
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
-    HANDLE squatted = CreateEventA(&attributes, TRUE, FALSE, PK_STOP_EVENT);
-    LocalFree(descriptor);
-    ASSERT_NE(squatted, (HANDLE)NULL);
     StartResident();
-    SetEvent(squatted);
-    EXPECT_EQ(WaitForExit(resident, 2000), -1) << "it ended on a stranger's event";
+    HANDLE squatted = CreateEventA(NULL, TRUE, TRUE, "Global\\VelmoraPitchkeeperStop");
+    ASSERT_NE(squatted, (HANDLE)NULL);
+    for (const char *name : {"Pitchkeeper.stop.new", "VELMORABEEP.inf.tmp", "stop"}) {
+        CloseHandle(MakeFileInInstallFolder(name));
+    }
+    EXPECT_EQ(WaitForExit(resident, 2000), -1) << "it ended on a file of another name";
     CloseHandle(squatted);
     EXPECT_TRUE(TrayIconExists(window));
 }

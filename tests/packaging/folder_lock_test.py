@@ -7,13 +7,14 @@ Wine's installer ignores permission tables and Wine enforces no ACLs, so the
 package itself is the evidence: its MsiLockPermissionsEx rows must make
 Administrators the owner of C:\\DALQ and C:\\DALQ\\Pitchkeeper and give them
 a protected DACL of exactly three entries, and the package must ask for the
-installer version that applies that table. The actions that keep a planted
-folder and running copies of the program from outliving the install are
-read back from the sequence the same way.
+installer version that applies that table. The actions that make the
+folders, refuse planted or moved ones, order an upgrade and end running
+copies of the program are read back from the sequences the same way.
 """
 import re
 import subprocess
 import sys
+from pathlib import Path
 
 FULL_ACCESS = 0x1F01FF  # FILE_ALL_ACCESS
 READ_AND_EXECUTE = 0x1200A9  # READ_CONTROL | SYNCHRONIZE | read data, EA, attributes | execute
@@ -196,8 +197,7 @@ def check_uninstall_actions_run_in_the_script(package):
     to InstallFinalize; the uninstall steps also need the files still there."""
     sequence = {row["Action"]: int(row["Sequence"])
                 for row in export_table(package, "InstallExecuteSequence")}
-    steps = ["EndEveryResident", "DeleteLogonTask", "StopDriverService",
-             "RemoveDriverService", "RemoveDriverFile"]
+    steps = ["EndEveryResident", "DeleteLogonTask", "RemoveDriver"]
     numbers = [sequence.get(step, -1) for step in steps]
     in_order = numbers == sorted(set(numbers))
     if not (in_order and sequence["InstallInitialize"] < numbers[0]
@@ -206,45 +206,76 @@ def check_uninstall_actions_run_in_the_script(package):
              f"{sequence['InstallInitialize']} and RemoveFiles {sequence['RemoveFiles']}")
 
 
-DEFERRED_AS_SYSTEM = 0x400 | 0x800  # msidbCustomActionTypeInScript | NoImpersonate
+IN_SCRIPT, ROLLBACK, AS_SYSTEM = 0x400, 0x100, 0x800
 DLL_IN_BINARY_TABLE = 0x1
+SET_PROPERTY = 51
 FIRST_INSTALL = "NOT Installed AND NOT WIX_UPGRADE_DETECTED"
+# (action, how it runs, condition); None: no condition expected
+FOLDER_AND_STOP_ACTIONS = [
+    ("RefuseMovedFolders", "immediate", None),
+    ("RefuseExistingFolders", "immediate", FIRST_INSTALL),
+    ("NoteOtherVersion", "immediate", 'REMOVE="ALL"'),
+    ("MakeInstallFolders", "deferred", FIRST_INSTALL),
+    ("RemoveInstallFolders", "rollback", FIRST_INSTALL),
+    ("EndEveryResident", "deferred", '(REMOVE="ALL" AND NOT OtherVersionInstalled) OR WIX_UPGRADE_DETECTED'),
+    ("DeleteLogonTask", None, 'REMOVE="ALL" AND NOT OtherVersionInstalled'),
+    ("RemoveDriver", "deferred", 'REMOVE="ALL" AND NOT OtherVersionInstalled'),
+]
+RUNS = {"immediate": 0, "deferred": IN_SCRIPT | AS_SYSTEM, "rollback": IN_SCRIPT | ROLLBACK | AS_SYSTEM}
 
 
-def check_custom_action(actions, name, entry):
+def header_folders():
+    """The install folders as the shared header names them, with the trailing
+    separator a directory property carries."""
+    header = (Path(__file__).resolve().parents[2] / "include" / "pitchkeeper_shared.h").read_text()
+    vendor = re.search(r'#define PK_VENDOR_DIR "(.*)"', header).group(1).replace("\\\\", "\\")
+    return {"DALQDIR": vendor + "\\", "INSTALLDIR": vendor + "\\Pitchkeeper\\"}
+
+
+def check_custom_action(actions, name, runs):
     action = actions.get(name)
     if action is None:
         fail(f"the package has no {name} action")
         return
     kind = int(action["Type"])
-    if kind & 0x3F != DLL_IN_BINARY_TABLE or kind & DEFERRED_AS_SYSTEM != DEFERRED_AS_SYSTEM:
-        fail(f"{name}: type {kind}, expected a DLL entry run deferred as SYSTEM")
-    if action["Target"] != entry:
-        fail(f"{name}: calls {action['Target']}, expected {entry}")
+    # the impersonation bit means nothing outside the script
+    mask = IN_SCRIPT | ROLLBACK | (AS_SYSTEM if runs != "immediate" else 0)
+    if runs is not None and (kind & 0x3F != DLL_IN_BINARY_TABLE or action["Target"] != name or
+                             kind & mask != RUNS[runs]):
+        fail(f"{name}: type {kind}, target {action['Target']}, expected the DLL entry {name} "
+             f"run {runs}" + (" as SYSTEM" if runs != "immediate" else ""))
 
 
-def check_running_copies_and_planted_folders(package):
-    """A first install checks the folder after CreateFolders has applied its
-    owner and DACL and before any file goes in; every install, upgrade and
-    uninstall ends the resident of every session before files are replaced
-    or removed; Restart Manager may end an unresponsive one."""
+def check_folders_and_running_copies(package):
+    """A first install refuses existing folders before the script, makes them
+    locked before CreateFolders, and removes them again on rollback; the
+    folders cannot be moved; an upgrade removes the old version only after
+    the new one is in place; uninstall and upgrade end the residents before
+    files are replaced or removed, a removal while another version stays
+    leaves that version's task, driver and residents alone."""
     rows = {row["Action"]: row for row in export_table(package, "InstallExecuteSequence")}
     actions = {row["Action"]: row for row in export_table(package, "CustomAction")}
-    check_custom_action(actions, "CheckInstallFolder", "CheckInstallFolder")
-    check_custom_action(actions, "EndEveryResident", "EndEveryResident")
     number = {name: int(row["Sequence"]) for name, row in rows.items()}
-    check = number.get("CheckInstallFolder", -1)
-    if not number["CreateFolders"] < check < number["InstallFiles"]:
-        fail(f"CheckInstallFolder at {check}, not between CreateFolders and InstallFiles")
-    if rows.get("CheckInstallFolder", {}).get("Condition") != FIRST_INSTALL:
-        fail(f"CheckInstallFolder runs when {rows.get('CheckInstallFolder', {}).get('Condition')}")
-    setter = actions.get("NameFolderToCheck", {})
-    if setter.get("Source") != "CheckInstallFolder" or setter.get("Target") != "[INSTALLDIR]":
-        fail("CheckInstallFolder is not handed the install folder")
+    for name, runs, condition in FOLDER_AND_STOP_ACTIONS:
+        check_custom_action(actions, name, runs)
+        if (rows.get(name, {}).get("Condition") or None) != condition:
+            fail(f"{name} runs when {rows.get(name, {}).get('Condition')}, expected {condition}")
+    for name in ("RefuseExistingFolders", "NoteOtherVersion"):
+        if not number.get(name, 9999) < number["InstallInitialize"]:
+            fail(f"{name} at {number.get(name)}, not before InstallInitialize")
+    make = number.get("MakeInstallFolders", -1)
+    if not (number["InstallInitialize"] < make < number.get("RemoveInstallFolders", -1)
+            < number["CreateFolders"] < number["InstallFiles"]):
+        fail(f"MakeInstallFolders at {make}, not after InstallInitialize and right before its "
+             "rollback, CreateFolders and InstallFiles")
     end = number.get("EndEveryResident", -1)
-    if rows.get("EndEveryResident", {}).get("Condition") or not (
-            number["InstallInitialize"] < end < min(number["RemoveFiles"], number["InstallFiles"])):
-        fail(f"EndEveryResident at {end}, not always before files are removed or installed")
+    if not number["InstallInitialize"] < end < min(number["RemoveFiles"], number["InstallFiles"]):
+        fail(f"EndEveryResident at {end}, not before files are removed or installed")
+    if not (number.get("InstallExecute", -1) < number["RemoveExistingProducts"] < number["InstallFinalize"]
+            and number["InstallFiles"] < number.get("InstallExecute", -1)):
+        fail(f"RemoveExistingProducts at {number['RemoveExistingProducts']}, not between "
+             "InstallExecute and InstallFinalize, after the new files")
+    check_fixed_folders(package, rows, actions)
     properties = {row["Property"]: row["Value"] for row in export_table(package, "Property")}
     if properties.get("MSIRMSHUTDOWN") != "1":
         fail(f"MSIRMSHUTDOWN is {properties.get('MSIRMSHUTDOWN')}, expected 1 (force if unanswered)")
@@ -252,6 +283,26 @@ def check_running_copies_and_planted_folders(package):
     if [(row["FileName"], row["DirProperty"], row["InstallMode"]) for row in removed] != [
             ("error.txt", "INSTALLDIR", "2")]:
         fail(f"the uninstall removes {removed}, expected error.txt in the install folder")
+
+
+def check_fixed_folders(package, execute_rows, actions):
+    """Both sequences set the folders to the header's after the given values
+    were checked and before they are costed."""
+    ui_rows = {row["Action"]: row for row in export_table(package, "InstallUISequence")}
+    setters = {action["Source"]: (name, action["Target"]) for name, action in actions.items()
+               if int(action["Type"]) & 0x3F == SET_PROPERTY}
+    for directory, folder in header_folders().items():
+        name, value = setters.get(directory, (None, None))
+        if value != folder:
+            fail(f"{directory} is set to {value}, expected {folder}")
+            continue
+        for label, rows in (("execute", execute_rows), ("UI", ui_rows)):
+            at = int(rows.get(name, {}).get("Sequence", -1))
+            if rows.get(name, {}).get("Condition") or not 0 < at < int(rows["CostFinalize"]["Sequence"]):
+                fail(f"{name} at {at} in the {label} sequence, not always before CostFinalize")
+        if not int(execute_rows.get("RefuseMovedFolders", {}).get("Sequence", 9999)) < \
+                int(execute_rows[name]["Sequence"]):
+            fail(f"RefuseMovedFolders does not check {directory} before {name} sets it")
 
 
 def main(package):
@@ -264,7 +315,7 @@ def main(package):
     check_lock_rows(package)
     check_files_lie_in_locked_folders(package)
     check_uninstall_actions_run_in_the_script(package)
-    check_running_copies_and_planted_folders(package)
+    check_folders_and_running_copies(package)
     if failures:
         print(f"{len(failures)} check(s) failed")
         return 1

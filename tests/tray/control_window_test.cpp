@@ -5,6 +5,7 @@
 #include "pitchkeeper_shared.h"
 #include "resource.h"
 #include "settings.h"
+#include "stop_signal.h"
 #include "system_call_log.h"
 #include "window_proc.h"
 
@@ -254,7 +255,8 @@ TEST_F(ControlWindowTest, MenuResourceHoldsThePopupWithItsThreeItems)
     DestroyMenu(resource);
 }
 
-// error.txt is written to the current folder, here a folder of its own
+// error.txt goes to the install folder whatever the current folder is,
+// here a folder of its own
 static void EnterEmptyLogFolder()
 {
     char folder[MAX_PATH] = {};
@@ -262,7 +264,7 @@ static void EnterEmptyLogFolder()
     strcat(folder, "pk-window-log");
     CreateDirectoryA(folder, NULL);
     ASSERT_TRUE(SetCurrentDirectoryA(folder));
-    DeleteFileA("error.txt");
+    DeleteFileA(PK_ERROR_LOG_PATH);
 }
 
 TEST_F(ControlWindowTest, FailedClassRegistrationIsLoggedAndCreatesNothing)
@@ -280,7 +282,7 @@ TEST_F(ControlWindowTest, FailedClassRegistrationIsLoggedAndCreatesNothing)
     CreateMainWindow();
     EXPECT_EQ(AppState.MainWindow, (HWND)NULL);
     EXPECT_EQ(AppState.TrayIconData.cbSize, 0u) << "no tray icon";
-    EXPECT_EQ(ReadTextFile("error.txt"), "RegisterClassEx ERROR CODE = 1410\r\n");
+    EXPECT_EQ(ReadTextFile(PK_ERROR_LOG_PATH), "RegisterClassEx ERROR CODE = 1410\r\n");
     SetCurrentDirectoryA(InstallFolder().c_str());
 }
 
@@ -305,7 +307,58 @@ TEST_F(ControlWindowTest, FailedWindowCreationIsLoggedAndAddsNoIcon)
     CreateMainWindow();
     UnhookWindowsHookEx(hook);
     EXPECT_EQ(AppState.MainWindow, (HWND)NULL);
-    EXPECT_EQ(ReadTextFile("error.txt"), "hWnd ERROR CODE = 1400\r\n");
+    EXPECT_EQ(ReadTextFile(PK_ERROR_LOG_PATH), "hWnd ERROR CODE = 1400\r\n");
     EXPECT_TRUE(SystemCalls("Shell_NotifyIconA").empty()) << "no tray icon";
     SetCurrentDirectoryA(InstallFolder().c_str());
+}
+
+// This process's own debugger output, as OutputDebugStringA raises it
+static std::vector<std::string> OwnDebugLines;
+
+static LONG CALLBACK RecordOwnDebugLine(EXCEPTION_POINTERS *exception)
+{
+    if (exception->ExceptionRecord->ExceptionCode == DBG_PRINTEXCEPTION_C) {
+        OwnDebugLines.push_back((const char *)exception->ExceptionRecord->ExceptionInformation[1]);
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// The installer's stop reaches only a resident that watches the install
+// folder; one that cannot watch it says so, once.
+TEST_F(ControlWindowTest, AnUnwatchableInstallFolderIsSaidOnce)
+{
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+    ASSERT_TRUE(MoveFileA(PK_INSTALL_DIR, PK_INSTALL_DIR "-away"));
+    OwnDebugLines.clear();
+    void *handler = AddVectoredExceptionHandler(1, RecordOwnDebugLine);
+    ListenForInstallerStop();
+    RemoveVectoredExceptionHandler(handler);
+    ASSERT_TRUE(MoveFileA(PK_INSTALL_DIR "-away", PK_INSTALL_DIR));
+    ASSERT_EQ(OwnDebugLines.size(), 1u);
+    EXPECT_EQ(OwnDebugLines[0].find("Pitchkeeper: cannot watch " PK_INSTALL_DIR
+                                    " for the installer's stop file"),
+              0u);
+}
+
+// An uninstall already under way when the resident starts: its stop file
+// is there before the watch, and the window is asked to close at once.
+TEST_F(ControlWindowTest, AStopFileMadeBeforeTheWatchClosesTheWindow)
+{
+    CreateWindowFromStoredSettings();
+    HANDLE stopFile = CreateFileA(PK_STOP_FILE_PATH, GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                                  FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    ASSERT_NE(stopFile, INVALID_HANDLE_VALUE);
+    // a watch left by an earlier start in this process saw the file come
+    MSG message = {};
+    Sleep(300);
+    while (PeekMessageA(&message, Window(), WM_CLOSE, WM_CLOSE, PM_REMOVE)) {
+    }
+    ListenForInstallerStop();
+    bool closeAsked = false;
+    for (int i = 0; i < 100 && !closeAsked; ++i) {
+        closeAsked = PeekMessageA(&message, Window(), WM_CLOSE, WM_CLOSE, PM_REMOVE);
+        Sleep(closeAsked ? 0 : 20);
+    }
+    CloseHandle(stopFile);
+    EXPECT_TRUE(closeAsked);
 }

@@ -26,12 +26,12 @@ static DWORD WINAPI StartWithoutHookControl(void *context)
 TEST_F(ControlWindowTest, FailedMouseHookRemovesTheIconBeforeTheStartEnds)
 {
     WriteAllSettings("440", "25000", "1", "1", "0");   // the speaker: no driver to install
-    DeleteFileA("error.txt");
+    DeleteFileA(PK_ERROR_LOG_PATH);
     StartRun run = {-1, CreateEventA(NULL, TRUE, FALSE, NULL), CreateEventA(NULL, TRUE, FALSE, NULL)};
     HANDLE thread = CreateThread(NULL, 0, StartWithoutHookControl, &run, 0, NULL);
     ASSERT_EQ(WaitForSingleObject(run.Ended, 10000), WAIT_OBJECT_0);
     EXPECT_EQ(run.ExitCode, 0);
-    EXPECT_EQ(ReadTextFile("error.txt"), "HHOOK ERROR CODE = 5\r\n") << "access denied";
+    EXPECT_EQ(ReadTextFile(PK_ERROR_LOG_PATH), "HHOOK ERROR CODE = 5\r\n") << "access denied";
     ASSERT_TRUE(IsWindow(Window())) << "the window is still there";
     EXPECT_FALSE(TrayIconExists(Window())) << "but not its icon";
 

@@ -125,17 +125,23 @@ TEST_F(SettingsTest, WithoutTheKeySettersStillUpdateTheState)
     EXPECT_EQ(SettingValue(PK_VALUE_OUTPUT_DEVICE), "<missing>");
 }
 
-TEST(ErrorLogTest, LinesAreAppendedAndAnUnopenableLogIsSkipped)
+// The log goes into the locked install folder, never into the current
+// folder, which a standard user may own and fill with links.
+TEST(ErrorLogTest, LinesGoToTheInstallFolderAndAnUnopenableLogIsSkipped)
 {
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
     DeleteFileA("error.txt");
+    DeleteFileA(PK_ERROR_LOG_PATH);
     AppendErrorLine("HHOOK ERROR CODE = %d\n", 5);
     AppendErrorLine("hWnd ERROR CODE = %d\n", 1400);
     // text mode: each line ends in CR LF on disk
-    EXPECT_EQ(ReadTextFile("error.txt"), "HHOOK ERROR CODE = 5\r\nhWnd ERROR CODE = 1400\r\n");
-    DeleteFileA("error.txt");
+    EXPECT_EQ(ReadTextFile(PK_ERROR_LOG_PATH), "HHOOK ERROR CODE = 5\r\nhWnd ERROR CODE = 1400\r\n");
+    EXPECT_EQ(GetFileAttributesA("error.txt"), INVALID_FILE_ATTRIBUTES) << "nothing in the current folder";
+    DeleteFileA(PK_ERROR_LOG_PATH);
 
-    ASSERT_TRUE(CreateDirectoryA("error.txt", NULL));
+    ASSERT_TRUE(CreateDirectoryA(PK_ERROR_LOG_PATH, NULL));
     AppendErrorLine("HHOOK ERROR CODE = %d\n", 5);   // must neither crash nor create anything
-    EXPECT_EQ(GetFileAttributesA("error.txt") & FILE_ATTRIBUTE_DIRECTORY, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-    RemoveDirectoryA("error.txt");
+    EXPECT_EQ(GetFileAttributesA(PK_ERROR_LOG_PATH) & FILE_ATTRIBUTE_DIRECTORY, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+    RemoveDirectoryA(PK_ERROR_LOG_PATH);
+    SetCurrentDirectoryA(PK_INSTALL_DIR);
 }
