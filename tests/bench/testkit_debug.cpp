@@ -21,36 +21,61 @@ struct DebugCapture {
 };
 DebugCapture Capture;
 
-// A writer takes the buffer (DBWIN_BUFFER_READY), fills it and then signals
-// DBWIN_DATA_READY. A process that ends between the two, such as a program
-// that exits while one of its threads writes a line, never signals: waiting
-// for it without end would leave every later writer in every process
-// waiting 10 s for the buffer and then dropping its line. So the buffer is
-// handed out again when no data came for this long; a live writer needs
-// microseconds between the two steps.
-const DWORD WriterGoneAfterMs = 500;
+// Every writer holds DBWinMutex while it waits for the buffer
+// (DBWIN_BUFFER_READY), fills it with its process id and text, and signals
+// DBWIN_DATA_READY. The buffer goes out again only after its text is read:
+// a second writer let in while the first still fills it, or before its text
+// is read, overwrites that line.
+// A writer whose process ends between taking the buffer and signalling, as
+// a program's does that exits while one of its threads writes a line, takes
+// the buffer with it; left so, every later writer would wait 10 s for it and
+// drop its line. This is how often the reader looks for that.
+const DWORD LostBufferCheckMs = 500;
+
+void ReadRecord()
+{
+    // taken first, so that benchmarks see when the string arrived
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    // the section starts with the sender's process id, then the text
+    DebugRecord record = {now.QuadPart, *(const DWORD *)Capture.view,
+                          std::string(Capture.view + sizeof(DWORD),
+                                      strnlen(Capture.view + sizeof(DWORD), 4096 - sizeof(DWORD)))};
+    std::lock_guard<std::mutex> guard(Capture.linesLock);
+    Capture.lines.push_back(record);
+}
+
+// Only the writer holding the mutex can wait for the buffer, so a writer
+// waiting while the buffer is out and no text came means the buffer is
+// lost. A pulse reaches only such a waiter: a live writer that has the
+// buffer, or no writer at all, is left as it is. A pulse would also clear a
+// buffer that is in, hence the first look.
+void RecoverLostBuffer()
+{
+    if (WaitForSingleObject(Capture.bufferReady, 0) == WAIT_OBJECT_0) {
+        SetEvent(Capture.bufferReady);
+    } else if (WaitForSingleObject(Capture.dataReady, 0) == WAIT_OBJECT_0) {
+        ReadRecord();
+        SetEvent(Capture.bufferReady);
+    } else {
+        PulseEvent(Capture.bufferReady);
+    }
+}
 
 void ReadDebugStrings()
 {
     HANDLE waits[2] = {Capture.dataReady, Capture.stopEvent};
+    SetEvent(Capture.bufferReady);
     for (;;) {
-        SetEvent(Capture.bufferReady);
-        DWORD woken = WaitForMultipleObjects(2, waits, FALSE, WriterGoneAfterMs);
-        if (woken == WAIT_TIMEOUT) {
-            continue;
-        }
-        if (woken != WAIT_OBJECT_0) {
+        DWORD woken = WaitForMultipleObjects(2, waits, FALSE, LostBufferCheckMs);
+        if (woken == WAIT_OBJECT_0) {
+            ReadRecord();
+            SetEvent(Capture.bufferReady);
+        } else if (woken == WAIT_TIMEOUT) {
+            RecoverLostBuffer();
+        } else {
             return;
         }
-        // taken first, so that benchmarks see when the string arrived
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        // the section starts with the sender's process id, then the text
-        DebugRecord record = {now.QuadPart, *(const DWORD *)Capture.view,
-                              std::string(Capture.view + sizeof(DWORD),
-                                          strnlen(Capture.view + sizeof(DWORD), 4096 - sizeof(DWORD)))};
-        std::lock_guard<std::mutex> guard(Capture.linesLock);
-        Capture.lines.push_back(record);
     }
 }
 }
