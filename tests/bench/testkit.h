@@ -114,6 +114,8 @@ std::vector<std::string> CapturedDebugLines();
 void ClearCapturedDebugLines();
 int CountDebugLines(const std::string &text);
 bool WaitForDebugLine(const std::string &text, DWORD timeoutMs = 5000);
+// Until that many such lines in all were captured.
+bool WaitForDebugLines(const std::string &text, int count, DWORD timeoutMs = 5000);
 
 // --- task scheduler tool stand-in ---
 // The bench puts it in place of the system's task tool and plants copies

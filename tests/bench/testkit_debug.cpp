@@ -141,12 +141,21 @@ int CountDebugLines(const std::string &text)
     return count;
 }
 
-bool WaitForDebugLine(const std::string &text, DWORD timeoutMs)
+bool WaitForDebugLines(const std::string &text, int count, DWORD timeoutMs)
 {
     struct Wanted {
         const std::string *text;
-    } wanted = {&text};
+        int count;
+    } wanted = {&text, count};
     return WaitUntil(
-        [](void *context) { return CountDebugLines(*((Wanted *)context)->text) > 0; }, &wanted,
-        timeoutMs);
+        [](void *context) {
+            const Wanted &wanted = *(const Wanted *)context;
+            return CountDebugLines(*wanted.text) >= wanted.count;
+        },
+        &wanted, timeoutMs);
+}
+
+bool WaitForDebugLine(const std::string &text, DWORD timeoutMs)
+{
+    return WaitForDebugLines(text, 1, timeoutMs);
 }
