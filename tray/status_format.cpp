@@ -193,7 +193,7 @@ void FormatStatusJson(const StatusSnapshot &snapshot, const char *driver, Status
            FallsBackToSpeaker(snapshot) ? "\"speaker\"" : "null");
     Append(report, "  \"driver\": ");
     AppendJsonString(driver, report);
-    Append(report, ",\r\n  \"hook\": {\"set\": %s, \"renewals\": %ld, \"dropped\": %ld},\r\n",
+    Append(report, ",\r\n  \"hook\": {\"set\": %s, \"renewals\": %ld, \"lost\": %ld},\r\n",
            snapshot.HookSet ? "true" : "false", snapshot.HookRenewals, snapshot.HookLosses);
     Append(report, "  \"presses\": %ld,\r\n  \"tones\": %ld,\r\n  \"dropped\": %ld,\r\n"
                    "  \"failed\": %ld,\r\n  \"lastError\": %lu,\r\n",

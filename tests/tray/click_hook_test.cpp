@@ -207,12 +207,15 @@ TEST_F(ClickHookTest, WatchdogRenewsAQuietHookAndALostOneAndEachPressSoundsOnce)
     ASSERT_TRUE(PumpMessagesUntil([] { return AppState.MouseHook != before; }, 3 * HookWatchdogPeriodMs));
     EXPECT_EQ(WorkersOfOneInjectedPress(), 1);
     EXPECT_EQ(CountDebugLines("Mouse hook was gone; set again"), 0);
+    EXPECT_GE(AppState.HookRenewals, 1) << "counted for the status report";
+    EXPECT_EQ(AppState.HookLosses, 0);
 
     ClearCapturedDebugLines();
     UnhookWindowsHookEx(AppState.MouseHook);
     ASSERT_TRUE(PumpMessagesUntil([] { return CountDebugLines("Mouse hook was gone; set again") > 0; },
                                   3 * HookWatchdogPeriodMs));
     EXPECT_EQ(WorkersOfOneInjectedPress(), 1);
+    EXPECT_EQ(AppState.HookLosses, 1);
 
     DestroyWindow(AppState.MainWindow);   // and its timer
     UnhookWindowsHookEx(AppState.MouseHook);
