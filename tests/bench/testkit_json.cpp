@@ -36,7 +36,10 @@ struct JsonReader {
         }
         while (at < text.size() && text[at] != '"') {
             char c = text[at++];
-            if (c == '\\' && at < text.size()) {
+            if (c == '\\') {
+                if (at >= text.size() || strchr("\"\\/ntu", text[at]) == NULL) {
+                    return false;   // an escape JSON does not have
+                }
                 char escaped = text[at++];
                 if (escaped == 'u' && at + 4 <= text.size()) {
                     c = (char)strtol(text.substr(at, 4).c_str(), NULL, 16);
