@@ -71,6 +71,8 @@
 #define CMD_RUN_AT_STARTUP_OFF 32401
 #define CMD_SET_FREQUENCY 32402
 #define CMD_SET_DURATION 32403
+// lParam: the asking process's window, which gets the answer as WM_COPYDATA
+#define CMD_STATUS 32404
 #define IDC_APPLY_SETTINGS 32500
 #define IDC_STOP_SERVICE 32505
 #define CMD_CONTROL_CENTER 32762

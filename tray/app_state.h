@@ -23,6 +23,8 @@ struct TrayAppState {
     HINSTANCE Instance;
     HHOOK MouseHook;
     BYTE MouseHookCalled;      // the hook ran since the watchdog last looked
+    LONG HookRenewals;         // hooks the watchdog set again, see hook_watchdog.cpp
+    LONG HookLosses;           // of those, hooks the system had taken away
     HANDLE DriverStartThread;  // the last install started by a switch to the buzzer
 
     HWND MainWindow;
@@ -34,6 +36,8 @@ struct TrayAppState {
     BYTE ShowStepRunning;      // a show step is under way; see ShowControlWindow
 
     ToneCounters Tones;        // see tone_worker.cpp
+    volatile LONG BuzzerState; // BuzzerState, written by workers; see buzzer_fallback.cpp
+    volatile DWORD BuzzerError; // why the buzzer's device last failed to open
 
     // touch screens and pens, see touch_input.cpp
     const HidParsing *Hid;     // NULL when hid.dll could not be loaded

@@ -2,6 +2,7 @@
 
 #include "console_pause.h"
 #include "pitchkeeper_shared.h"
+#include "status_request.h"
 #include "window_proc.h"
 
 #include <windows.h>
@@ -53,6 +54,7 @@ static const char *const HelpLines[] = {
     " -off     : Turn off beep.          ",
     " -ras     : Make Pitchkeeper run at startup.          ",
     " -notras  : Make Pitchkeeper not run at startup.          ",
+    " -status  : Report what Pitchkeeper hears (-status json: as JSON).          ",
     " -?       : Help.",
 };
 
@@ -70,6 +72,9 @@ int RunCommandLine(int argc, wchar_t **argv)
 {
     if (argc == 2 && wcscmp(argv[1], L"-?") == 0) {
         return PrintHelp();
+    }
+    if (wcscmp(argv[1], L"-status") == 0) {
+        return RunStatusRequest(argc, argv);
     }
     // errors are reported and the remaining arguments still handled
     for (int index = 1; index < argc; index++) {

@@ -1,13 +1,12 @@
 #include "control_window.h"
 
 #include "app_state.h"
+#include "buzzer_fallback.h"
 #include "error_log.h"
 #include "pitchkeeper_shared.h"
 #include "resource.h"
 #include "settings.h"
 #include "window_proc.h"
-
-#include <string.h>
 
 static ATOM RegisterMainWindowClass();
 static void CreateControls();
@@ -147,7 +146,7 @@ void AddTrayIcon()
     icon.uCallbackMessage = WM_TRAYICON;
     icon.hIcon = LoadIconA(AppState.Instance,
                            MAKEINTRESOURCEA(AppState.BeepEnabled == 1 ? IDI_BEEP_ON : IDI_BEEP_OFF));
-    strncpy(icon.szTip, PK_WINDOW_TITLE, sizeof(icon.szTip) - 1);
+    WriteTrayTip(icon.szTip, sizeof(icon.szTip));
     Shell_NotifyIconA(NIM_ADD, &icon);
 }
 

@@ -1,6 +1,7 @@
 #include "driver_install.h"
 
 #include "app_state.h"
+#include "buzzer_fallback.h"
 #include "pitchkeeper_shared.h"
 
 #include <windows.h>
@@ -29,6 +30,8 @@ static void InstallAndStartDriver()
     InstallDriverFromInf(PK_INF_PATH);
     // a failed install may still leave a service from an earlier start
     StartDriverService(PK_SERVICE_NAME);
+    // a driver that did not start is known before the first tap meets it
+    ProbeBuzzer();
 }
 
 void EnsureDriverRunning()
@@ -62,7 +65,9 @@ static bool DriverServiceRunning()
 static unsigned __stdcall EnsureStoppedDriverRunning(void *)
 {
     AcquireSRWLockExclusive(&DriverSetupLock);
-    if (!DriverServiceRunning()) {
+    if (DriverServiceRunning()) {
+        ProbeBuzzer();
+    } else {
         InstallAndStartDriver();
     }
     ReleaseSRWLockExclusive(&DriverSetupLock);

@@ -19,9 +19,13 @@ static void CALLBACK RenewQuietClickHook(HWND, UINT, UINT_PTR, DWORD)
     // the old one goes first: two hooks at once would sound a press twice
     if (AppState.MouseHook != NULL && !UnhookWindowsHookEx(AppState.MouseHook)) {
         OutputDebugStringA("Mouse hook was gone; set again");
+        AppState.HookLosses++;
     }
     // a failed set is tried again at the next tick
     AppState.MouseHook = InstallClickHook();
+    if (AppState.MouseHook != NULL) {
+        AppState.HookRenewals++;
+    }
 }
 
 HHOOK InstallClickHook()

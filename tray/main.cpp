@@ -46,10 +46,9 @@ static int RunResidentInstance(HINSTANCE instance)
     CreateMainWindow();
     ListenForInstallerStop();
     ListenForDigitizers(AppState.MainWindow);
-    if (AppState.ActiveOutput == 1) {
-        EnsureDriverRunning();
-    }
 
+    // before anything that can wait for a person: the install's error
+    // boxes serve the hook in their own loops, so presses sound meanwhile
     AppState.MouseHook = InstallClickHook();
     if (AppState.MouseHook == NULL) {
         AppendErrorLine("HHOOK ERROR CODE = %d\n", (int)GetLastError());
@@ -58,6 +57,9 @@ static int RunResidentInstance(HINSTANCE instance)
         return 0;
     }
     StartHookWatchdog();
+    if (AppState.ActiveOutput == 1) {
+        EnsureDriverRunning();
+    }
     return RunMessageLoop();
 }
 

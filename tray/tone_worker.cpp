@@ -1,6 +1,7 @@
 #include "tone_worker.h"
 
 #include "app_state.h"
+#include "buzzer_fallback.h"
 #include "pitchkeeper_shared.h"
 
 #include <process.h>
@@ -70,11 +71,21 @@ bool StartToneWorker(ToneSource source, LONGLONG arrivalTicks)
     return true;
 }
 
+static void SoundThroughSpeaker()
+{
+    if (!Beep(AppState.CurrentFrequency, AppState.CurrentDurationMs)) {
+        CountFailure(GetLastError());
+    }
+}
+
+// A device that does not open means a driver that is not running: the
+// tone goes through the speaker rather than nowhere (buzzer_fallback.h).
 static void SendBuzzerRequest()
 {
     HANDLE device = OpenBeepDevice();
+    NoteBuzzerOpen(device == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS);
     if (device == INVALID_HANDLE_VALUE) {
-        CountFailure(GetLastError());
+        SoundThroughSpeaker();
         return;
     }
     // an all-zero record: the driver takes pitch and length from the registry
@@ -91,9 +102,7 @@ void SoundTone()
 {
     OutputDebugStringA("Beep");
     if (AppState.ActiveOutput == 0) {
-        if (!Beep(AppState.CurrentFrequency, AppState.CurrentDurationMs)) {
-            CountFailure(GetLastError());
-        }
+        SoundThroughSpeaker();
     } else if (AppState.ActiveOutput == 1) {
         SendBuzzerRequest();
     }

@@ -1,11 +1,13 @@
 #include "window_proc.h"
 
 #include "app_state.h"
+#include "buzzer_fallback.h"
 #include "control_window.h"
 #include "driver_install.h"
 #include "pitchkeeper_shared.h"
 #include "resource.h"
 #include "settings.h"
+#include "status_answer.h"
 #include "touch_input.h"
 #include "tray_menu.h"
 
@@ -71,6 +73,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (LOWORD(lParam) == WM_LBUTTONDOWN) {
             ShowTrayMenu(window);
         }
+        return 0;
+    case WM_BUZZER_CHANGED:
+        ShowBuzzerState();
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -168,6 +173,9 @@ static LRESULT HandleCommand(HWND window, UINT message, WPARAM wParam, LPARAM lP
         break;
     case CMD_BEEP_OFF:
         SetBeepEnabled(0);
+        break;
+    case CMD_STATUS:
+        AnswerStatusRequest((HWND)lParam);
         break;
     default:
         return DefWindowProcA(window, message, wParam, lParam);

@@ -6,6 +6,8 @@
 
 // the tray icon's callback message: icon id in wParam, mouse message in lParam
 #define WM_TRAYICON (WM_USER + 1)
+// posted by a tone worker or the driver start when the buzzer starts or stops opening
+#define WM_BUZZER_CHANGED (WM_USER + 2)
 
 enum RangeWarningKind {
     RangeWarningFrequency = 0,

@@ -27,6 +27,7 @@ struct Options {
     double rate = 20;
     int storm = 10000;
     int soakMinutes = 0;
+    int statusRequests = 0;
 };
 
 struct Mode {
@@ -392,13 +393,15 @@ bool ParseOptions(int argc, char **argv, Options &options)
             options.storm = atoi(argv[i + 1]);
         } else if (strcmp(argv[i], "--soak") == 0) {
             options.soakMinutes = atoi(argv[i + 1]);
+        } else if (strcmp(argv[i], "--status") == 0) {
+            options.statusRequests = atoi(argv[i + 1]);
         } else {
             return false;
         }
     }
     options.touches = options.touches < 0 ? options.presses : options.touches;
     return argc % 2 == 1 && options.presses > 0 && options.rate > 0 && options.storm >= 0 &&
-           options.soakMinutes >= 0;
+           options.soakMinutes >= 0 && options.statusRequests >= 0;
 }
 }
 
@@ -429,11 +432,15 @@ int main(int argc, char **argv)
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         fprintf(stderr, "usage: pkbench [--presses N] [--touches N] [--rate PER_SECOND] [--storm N]\n"
-                        "       pkbench --soak MINUTES [--rate PER_SECOND]\n");
+                        "       pkbench --soak MINUTES [--rate PER_SECOND]\n"
+                        "       pkbench --status REQUESTS\n");
         return 2;
     }
     StartDebugCapture();
     StopResidentTray();
+    if (options.statusRequests > 0) {
+        return RunStatusCost(options.statusRequests) ? 0 : 1;
+    }
     bool standIn = StartDeviceStandIn();
     if (!standIn) {
         printf("note: the device stand-in could not be set up; buzzer opens are not seen\n");

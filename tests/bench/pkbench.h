@@ -54,6 +54,12 @@ Injection InjectPresses(int count, double rate, HANDLE trigger);
 // Returns false when the resident did not start or no request was seen.
 bool RunSoak(int minutes, double rate);
 
+// --- the status report (pkbench_status.cpp) ---
+// Starts a resident, then prints its processor time while nobody asks and
+// per -status request, and the requests' round trips; false when a request
+// failed or the resident did not start.
+bool RunStatusCost(int requests);
+
 // --- figures (pkbench_measure.cpp) ---
 struct Summary {
     size_t count;

@@ -17,6 +17,10 @@ HANDLE StartTray(const std::string &arguments);
 // Starts it, waits for it to end (at most timeoutMs) and returns its exit
 // code, or -1 when it did not end in time.
 int RunTray(const std::string &arguments, DWORD timeoutMs = 10000);
+// Runs it with its standard output and error on a pipe, collects what it
+// prints until it ends and returns its exit code (-1: still running at
+// the time-out).
+int RunTrayForOutput(const std::string &arguments, std::string &printed, DWORD timeoutMs = 10000);
 // Starts the resident instance and waits until its window exists.
 HANDLE StartResidentTray(DWORD timeoutMs = 10000);
 // Runs it without arguments on a desktop that refuses it hook control, so
@@ -128,6 +132,23 @@ std::vector<std::string> RecordedTaskCommands();
 bool OnlySystemTaskToolRan();
 void ClearRecordedTaskCommands();
 bool WaitForTaskCommandCount(size_t count, DWORD timeoutMs = 5000);
+
+// --- JSON the program prints (testkit_json.cpp) ---
+struct JsonValue {
+    enum Kind { Missing, Null, Boolean, Number, String, Array, Object } kind = Missing;
+    bool boolean = false;
+    double number = 0;
+    std::string text;
+    std::vector<JsonValue> items;
+    std::vector<std::pair<std::string, JsonValue>> members;
+    // a member or an item; a Missing value when there is none
+    const JsonValue &operator[](const char *name) const;
+    const JsonValue &Item(size_t index) const;
+    // as JSON writes it (numbers with %g); "<missing>" for a missing one
+    std::string Show() const;
+};
+// Strict: false unless the whole text is one JSON value.
+bool ParseJson(const std::string &text, JsonValue &value);
 
 // --- files in the install folder ---
 std::string InstallFolder();

@@ -154,3 +154,53 @@ void StopResidentTray()
     }
     WaitUntil(NoResidentTray, NULL, 5000);
 }
+
+// Drains the pipe while the program runs, so that a long report never
+// fills it and holds the program up.
+static void ReadAvailable(HANDLE pipe, std::string &printed)
+{
+    DWORD available = 0;
+    while (PeekNamedPipe(pipe, NULL, 0, NULL, &available, NULL) && available > 0) {
+        char buffer[4096];
+        DWORD got = 0;
+        if (!ReadFile(pipe, buffer, sizeof(buffer), &got, NULL) || got == 0) {
+            return;
+        }
+        printed.append(buffer, got);
+    }
+}
+
+int RunTrayForOutput(const std::string &arguments, std::string &printed, DWORD timeoutMs)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
+    HANDLE reading = NULL;
+    HANDLE writing = NULL;
+    if (!CreatePipe(&reading, &writing, &inheritable, 0)) {
+        return -1;
+    }
+    SetHandleInformation(reading, HANDLE_FLAG_INHERIT, 0);
+    std::string commandLine = "\"" PK_TRAY_EXE_PATH "\" " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writing;
+    startup.hStdError = writing;
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessA(PK_TRAY_EXE_PATH, &commandLine[0], NULL, NULL, TRUE, 0, NULL,
+                                  PK_INSTALL_DIR, &startup, &process);
+    CloseHandle(writing);
+    int exitCode = -1;
+    if (started) {
+        CloseHandle(process.hThread);
+        DWORD start = GetTickCount();
+        while (WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT &&
+               GetTickCount() - start < timeoutMs) {
+            ReadAvailable(reading, printed);
+        }
+        ReadAvailable(reading, printed);
+        exitCode = WaitForExit(process.hProcess, 0);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(reading);
+    return exitCode;
+}

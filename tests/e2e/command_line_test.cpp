@@ -98,12 +98,13 @@ static std::string ExpectedOptionTable()
         " -off     : Turn off beep.",
         " -ras     : Make Pitchkeeper run at startup.",
         " -notras  : Make Pitchkeeper not run at startup.",
+        " -status  : Report what Pitchkeeper hears (-status json: as JSON).",
         " -?       : Help.",
     };
     std::string table;
     for (const char *line : lines) {
         table += line;
-        if (line != lines[12]) {
+        if (line != lines[13]) {
             table += "          ";
         }
         // a text stream ends each line with CR LF

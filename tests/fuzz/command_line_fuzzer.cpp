@@ -14,6 +14,7 @@
 #include "fake_win32.h"
 #include "fuzz_check.h"
 #include "pitchkeeper_shared.h"
+#include "status_request.h"
 #include "window_proc.h"
 
 namespace {
@@ -23,12 +24,13 @@ constexpr size_t kQuotedBytes = 31;  // what a box may quote of an argument
 
 std::vector<int> rangeWarnings;
 int pauses = 0;   // calls of the console's wait for a key
+int statusRequests = 0;
 
 std::wstring Known(FuzzedDataProvider& in)
 {
     static const wchar_t* const kTokens[] = {L"-f",   L"-d",   L"-stop",   L"-speaker", L"-buzzer", L"-on",
                                              L"-off", L"-ras", L"-notras", L"-?",       L"-F",      L"--stop",
-                                             L"-stop2", L"-",  L"f",       L"-on "};
+                                             L"-stop2", L"-",  L"f",       L"-on ",    L"-status", L"json"};
     return in.PickValueInArray(kTokens);
 }
 
@@ -167,12 +169,30 @@ void CheckHelp(const std::vector<std::wstring>& arguments)
     if (help) {
         const std::string text = win32::ConsoleText();
         Require(text.rfind("DALQ Pitchkeeper", 0) == 0, "the help starts with the program's name");
-        Require(std::count(text.begin(), text.end(), '\n') == 13, "the help has thirteen lines");
+        Require(std::count(text.begin(), text.end(), '\n') == 14, "the help has fourteen lines");
         Require(win32::Sent().empty() && win32::Boxes().empty(), "the help sends nothing");
     }
 }
 
+// -status first hands the whole line to the status request, and nothing
+// else happens
+void CheckStatus(const std::vector<std::wstring>& arguments)
+{
+    const bool status = arguments[1] == L"-status";
+    Require(statusRequests == (status ? 1 : 0), "-status first asks for the status once, nowhere else");
+    if (status) {
+        Require(win32::Sent().empty() && win32::Boxes().empty(), "a status request sends no command");
+    }
+}
+
 }  // namespace
+
+// the request itself talks to the resident over messages the fake has not
+int RunStatusRequest(int, wchar_t**)
+{
+    ++statusRequests;
+    return 0;
+}
 
 // the range boxes come from the window procedure, which is not built for the host
 void ShowRangeWarning(int kind)
@@ -192,6 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     win32::Reset();
     rangeWarnings.clear();
     pauses = 0;
+    statusRequests = 0;
     win32::SetResidentWindow(in.ConsumeBool());
     const std::vector<std::wstring> arguments = Arguments(in);
 
@@ -208,6 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CheckSent();
     CheckBoxes(arguments);
     CheckHelp(arguments);
+    CheckStatus(arguments);
     const size_t events = win32::Sent().size() + win32::Boxes().size() + rangeWarnings.size();
     Require(events <= arguments.size() - 1, "at most one command or box per argument");
     return 0;

@@ -1,6 +1,7 @@
 // The mouse hook procedure, called directly with the messages the system
 // would deliver.
 #include "app_state.h"
+#include "buzzer_fallback.h"
 #include "click_hook.h"
 #include "hook_watchdog.h"
 #include "tone_worker.h"
@@ -130,14 +131,30 @@ TEST_F(ClickHookTest, BurstOfPressesStartsNoMoreWorkersThanTheCap)
     EXPECT_EQ(AppState.Tones.Presses, 201);
 }
 
-TEST_F(ClickHookTest, BuzzerWithoutDriverIsSilent)
+// A driver that cannot start must not make every tap silent; the buzzer
+// sounds again as soon as its device opens.
+TEST_F(ClickHookTest, BuzzerWithoutDriverSoundsThroughTheSpeakerUntilItsDeviceOpens)
 {
     AppState.ActiveOutput = 1;
+    AppState.CurrentFrequency = 440;
+    AppState.CurrentDurationMs = 120;
     EXPECT_EQ(OpenBeepDevice(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(SystemCalls(), OpenOfTheDevice);
     ClearSystemCalls();
     EXPECT_EQ(WorkersAfter(HC_ACTION, WM_LBUTTONDOWN), 1);
-    EXPECT_EQ(SystemCalls(), OpenOfTheDevice) << "no request without a handle";
+    std::vector<std::string> throughSpeaker = OpenOfTheDevice;
+    throughSpeaker.push_back("Beep 440 120");
+    EXPECT_EQ(SystemCalls(), throughSpeaker) << "no request without a handle, the speaker instead";
+    EXPECT_EQ(AppState.BuzzerState, BuzzerCannotOpen);
+    EXPECT_EQ(AppState.Tones.Failed, 0);
+
+    ClearSystemCalls();
+    StandInForDevices(true);
+    SoundTone();
+    StandInForDevices(false);
+    EXPECT_EQ(SystemCalls("Beep").size(), 0u) << "the device opens: the buzzer again";
+    EXPECT_EQ(SystemCalls("DeviceIoControl").size(), 1u);
+    EXPECT_EQ(AppState.BuzzerState, BuzzerOpens);
 }
 
 TEST_F(ClickHookTest, BuzzerRequestIsEightZeroBytesAndTheHandleIsClosedAfterIt)
@@ -201,12 +218,15 @@ TEST_F(ClickHookTest, WatchdogRenewsAQuietHookAndALostOneAndEachPressSoundsOnce)
     ASSERT_TRUE(PumpMessagesUntil([] { return AppState.MouseHook != before; }, 3 * HookWatchdogPeriodMs));
     EXPECT_EQ(WorkersOfOneInjectedPress(), 1);
     EXPECT_EQ(CountDebugLines("Mouse hook was gone; set again"), 0);
+    EXPECT_GE(AppState.HookRenewals, 1) << "counted for the status report";
+    EXPECT_EQ(AppState.HookLosses, 0);
 
     ClearCapturedDebugLines();
     UnhookWindowsHookEx(AppState.MouseHook);
     ASSERT_TRUE(PumpMessagesUntil([] { return CountDebugLines("Mouse hook was gone; set again") > 0; },
                                   3 * HookWatchdogPeriodMs));
     EXPECT_EQ(WorkersOfOneInjectedPress(), 1);
+    EXPECT_EQ(AppState.HookLosses, 1);
 
     DestroyWindow(AppState.MainWindow);   // and its timer
     UnhookWindowsHookEx(AppState.MouseHook);
