@@ -21,6 +21,8 @@ int RunTray(const std::string &arguments, DWORD timeoutMs = 10000);
 // prints until it ends and returns its exit code (-1: still running at
 // the time-out).
 int RunTrayForOutput(const std::string &arguments, std::string &printed, DWORD timeoutMs = 10000);
+// Appends what has come through the pipe so far; never blocks.
+void ReadPipeSoFar(HANDLE pipe, std::string &printed);
 // Starts the resident instance and waits until its window exists.
 HANDLE StartResidentTray(DWORD timeoutMs = 10000);
 // Runs it without arguments on a desktop that refuses it hook control, so

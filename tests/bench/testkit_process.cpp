@@ -155,9 +155,8 @@ void StopResidentTray()
     WaitUntil(NoResidentTray, NULL, 5000);
 }
 
-// Drains the pipe while the program runs, so that a long report never
-// fills it and holds the program up.
-static void ReadAvailable(HANDLE pipe, std::string &printed)
+// Drained while a program runs, a pipe never fills and holds it up.
+void ReadPipeSoFar(HANDLE pipe, std::string &printed)
 {
     DWORD available = 0;
     while (PeekNamedPipe(pipe, NULL, 0, NULL, &available, NULL) && available > 0) {
@@ -195,9 +194,9 @@ int RunTrayForOutput(const std::string &arguments, std::string &printed, DWORD t
         DWORD start = GetTickCount();
         while (WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT &&
                GetTickCount() - start < timeoutMs) {
-            ReadAvailable(reading, printed);
+            ReadPipeSoFar(reading, printed);
         }
-        ReadAvailable(reading, printed);
+        ReadPipeSoFar(reading, printed);
         exitCode = WaitForExit(process.hProcess, 0);
         CloseHandle(process.hProcess);
     }

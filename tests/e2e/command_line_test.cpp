@@ -56,20 +56,6 @@ static void ClosePipedTray(PipedTray &tray)
     tray = PipedTray();
 }
 
-// Appends whatever the program has printed so far; never blocks.
-static void ReadPrinted(HANDLE output, std::string &printed)
-{
-    DWORD available = 0;
-    while (PeekNamedPipe(output, NULL, 0, NULL, &available, NULL) && available > 0) {
-        char buffer[512];
-        DWORD got = 0;
-        if (!ReadFile(output, buffer, sizeof(buffer), &got, NULL) || got == 0) {
-            return;
-        }
-        printed.append(buffer, got);
-    }
-}
-
 struct PrintedWait {
     HANDLE output;
     std::string printed;
@@ -79,7 +65,7 @@ struct PrintedWait {
 static bool PrintedAtLeast(void *context)
 {
     PrintedWait *wait = (PrintedWait *)context;
-    ReadPrinted(wait->output, wait->printed);
+    ReadPipeSoFar(wait->output, wait->printed);
     return wait->printed.size() >= wait->wanted;
 }
 
@@ -372,7 +358,7 @@ TEST_F(CommandLineTest, HelpAmongOtherOptionsIsIgnoredAndPrintsNothing)
     ASSERT_TRUE(StartPipedTray(L"-on -?", tray));
     EXPECT_EQ(WaitForExit(tray.process, 10000), 0);
     std::string printed;
-    ReadPrinted(tray.output, printed);
+    ReadPipeSoFar(tray.output, printed);
     ClosePipedTray(tray);
     EXPECT_EQ(printed, "");
     EXPECT_EQ(SettingValue(PK_VALUE_SERVICE_STATUS), "1");
